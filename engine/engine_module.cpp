@@ -1,0 +1,1 @@
+// The engine's module initialisation and finalisation live beside the units that own module data.

@@ -1,0 +1,75 @@
+#pragma once
+// Streams of the run-time support: an abstract byte stream with position and size, a file stream
+// (unbuffered: each write reaches the operating system at once) and a growable memory stream.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/exceptions.h"
+
+enum TSeekOrigin : int32_t { soBeginning = 0, soCurrent = 1, soEnd = 2 };
+
+// Open modes of the file stream; no other value is valid.
+constexpr uint16_t fmOpenRead = 0;
+constexpr uint16_t fmOpenWrite = 1;
+constexpr uint16_t fmOpenReadWrite = 2;
+constexpr uint16_t fmCreate = 0xFFFF;
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+  // Plain read and write: return the number of bytes moved, raise nothing when fewer remain.
+  virtual int64_t Read(void* buffer, int64_t count) = 0;
+  virtual int64_t Write(const void* buffer, int64_t count) = 0;
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+  virtual int64_t GetSize();
+  virtual void SetSize(int64_t size) = 0;
+
+  int64_t GetPosition() { return Seek(0, soCurrent); }
+  void SetPosition(int64_t position) { Seek(position, soBeginning); }
+  // Read and write all `count` bytes or raise EReadError / EWriteError.
+  void ReadBuffer(void* buffer, int64_t count);
+  void WriteBuffer(const void* buffer, int64_t count);
+  void WriteString(const std::string& text) { WriteBuffer(text.data(), static_cast<int64_t>(text.size())); }
+  // Copies `count` bytes from `source` (0: the whole source from its start); returns bytes copied.
+  int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+class TFileStream : public TStream {
+ public:
+  // Raises EFOpenError (modes 0..2) or EFCreateError (fmCreate) when the file cannot be opened.
+  TFileStream(const std::string& file_name, uint16_t mode);
+  ~TFileStream() override;
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t size) override;
+  const std::string& FileName() const { return file_name_; }
+
+ private:
+  std::string file_name_;
+  int fd_ = -1;
+};
+
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t GetSize() override { return static_cast<int64_t>(data_.size()); }
+  void SetSize(int64_t size) override;
+  void Clear();
+  void LoadFromStream(TStream& source);
+  void LoadFromFile(const std::string& file_name);
+  void SaveToFile(const std::string& file_name);
+  const uint8_t* Memory() const { return data_.data(); }
+  uint8_t* Memory() { return data_.data(); }
+
+ private:
+  std::vector<uint8_t> data_;
+  int64_t position_ = 0;
+};
+
+// Whether a file or directory of that name exists.
+bool FileExists(const std::string& file_name);

@@ -1,0 +1,31 @@
+#include "platform/dynamic_library.h"
+
+#include <dlfcn.h>
+
+namespace platform {
+
+DynamicLibrary::~DynamicLibrary() { Close(); }
+
+bool DynamicLibrary::Open(const std::string& file_name) {
+  Close();
+  handle_ = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  return handle_ != nullptr;
+}
+
+void DynamicLibrary::Close() {
+  if (handle_) {
+    dlclose(handle_);
+    handle_ = nullptr;
+  }
+}
+
+void* DynamicLibrary::Symbol(const char* name) const {
+  return handle_ ? dlsym(handle_, name) : nullptr;
+}
+
+std::string DynamicLibrary::LastError() {
+  const char* e = dlerror();
+  return e ? e : "";
+}
+
+}  // namespace platform

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs (only those missing), then configures and builds.
+# Usage: scripts/setup.sh [build-dir [extra cmake arguments...]]   (default build dir: build)
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$here/build}"
+[ "$#" -gt 0 ] && shift
+
+packages=(
+  build-essential cmake pkg-config clang libclang-rt-14-dev
+  libsdl1.2-dev libsdl-mixer1.2-dev libsdl-ttf2.0-dev libsdl-image1.2-dev
+  libgl-dev libglu1-mesa-dev libgl1-mesa-dri libglx-mesa0 libglu1-mesa mesa-utils
+  xvfb xauth xdotool x11-apps imagemagick
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libinih-dev libpng-dev libvorbis-dev libogg-dev fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo_cmd apt-get update -qq || true
+  $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+cmake --build "$build" -j"$(nproc)"

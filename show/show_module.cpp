@@ -1,0 +1,1 @@
+// The show's module initialisation and finalisation live beside the units that own module data.

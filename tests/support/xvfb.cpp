@@ -1,0 +1,63 @@
+#include "tests/support/xvfb.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+Xvfb::Xvfb() {
+  int fds[2];
+  if (pipe(fds) != 0) {
+    error_ = "pipe failed";
+    return;
+  }
+  pid_ = fork();
+  if (pid_ == 0) {
+    close(fds[0]);
+    const std::string fd = std::to_string(fds[1]);
+    const int devnull = open("/dev/null", O_WRONLY);
+    if (devnull >= 0) {
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+    }
+    // -displayfd lets the server pick a free display and tell us which.
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset",
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  if (pid_ < 0) {
+    close(fds[0]);
+    error_ = "fork failed";
+    return;
+  }
+  std::string number;
+  pollfd p{fds[0], POLLIN, 0};
+  while (poll(&p, 1, 20000) > 0) {
+    char c;
+    if (read(fds[0], &c, 1) != 1) break;
+    if (c == '\n') break;
+    number += c;
+  }
+  close(fds[0]);
+  if (number.empty()) {
+    error_ = "Xvfb did not report a display (is the xvfb package installed?)";
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    return;
+  }
+  display_ = std::atoi(number.c_str());
+  setenv("DISPLAY", display().c_str(), 1);
+}
+
+Xvfb::~Xvfb() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
