@@ -1,6 +1,11 @@
 #include "framework/helpers.h"
 
+#include <SDL/SDL.h>
+
 #include <cstdlib>
+
+#include "framework/gl_binding.h"
+#include "framework/log_manager.h"
 
 const char* const kNoTokenDefault = "[end of expression]";
 
@@ -207,3 +212,69 @@ int CompareExtensionNames(const std::vector<std::string>& List, int Index1, int 
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
+
+namespace {
+// Blits the rectangle (0, 0, w, h) of src to the same place in dst. A source with per-surface
+// alpha would be blended into dst; its alpha is switched off for the blit and restored after, so
+// the source's own alpha channel is copied as it is.
+void copy_with_alpha(SDL_Surface* src, SDL_Surface* dst, int w, int h) {
+  const Uint32 kept_flags = src->flags & (SDL_SRCALPHA | SDL_RLEACCELOK);
+  const Uint8 kept_alpha = src->format->alpha;
+  if (kept_flags & SDL_SRCALPHA) SDL_SetAlpha(src, 0, 0);
+  SDL_Rect src_rect{0, 0, static_cast<Uint16>(w), static_cast<Uint16>(h)};
+  SDL_Rect dst_rect = src_rect;
+  SDL_UpperBlit(src, &src_rect, dst, &dst_rect);
+  if (kept_flags & SDL_SRCALPHA) SDL_SetAlpha(src, kept_flags, kept_alpha);
+}
+
+void set_texture_parameters() {
+  gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  gl.glTexParameteri(GL_TEXTURE_2D, GL_GENERATE_MIPMAP, 1);
+}
+}  // namespace
+
+void SDLSurfaceToGLTexture(SDL_Surface* Surface, bool Convert, uint32_t TextureID, TgglTexture2D& Texture) {
+  if (!Surface) return;
+  SDL_Surface* upload = Surface;
+  if (Convert) {
+    const int32_t tex_w = NextPowerOfTwo(Surface->w);
+    const int32_t tex_h = NextPowerOfTwo(Surface->h);
+    upload = SDL_CreateRGBSurface(0, tex_w, tex_h, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000);
+    if (!upload) {
+      LogGlobal(lmetError, "Couldn't create conversion surface. Texture won't be converted.", "SDLSurfaceToGLTexture");
+      return;
+    }
+    copy_with_alpha(Surface, upload, Surface->w, Surface->h);
+    Texture.U = static_cast<float>(Surface->w) / static_cast<float>(tex_w);
+    Texture.V = static_cast<float>(Surface->h) / static_cast<float>(tex_h);
+    Texture.Width = Surface->w;
+    Texture.Height = Surface->h;
+  }
+
+  if (TextureID == 0) {
+    GLuint name = 0;
+    gl.glGenTextures(1, &name);
+    Texture.ID = name;
+    if (name == 0) {
+      if (Convert) SDL_FreeSurface(upload);
+      return;
+    }
+  } else {
+    Texture.ID = TextureID;
+  }
+
+  gl.glBindTexture(GL_TEXTURE_2D, Texture.ID);
+  set_texture_parameters();
+  const bool must_lock = SDL_MUSTLOCK(upload);
+  if (must_lock) SDL_LockSurface(upload);
+  gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, upload->w, upload->h, 0, GL_RGBA, GL_UNSIGNED_BYTE, upload->pixels);
+  if (must_lock) SDL_UnlockSurface(upload);
+  set_texture_parameters();
+  if (Convert) SDL_FreeSurface(upload);
+}
+
+void SDLCopySurface(SDL_Surface* Src, SDL_Surface* Dst) {
+  if (!Src || !Dst) return;
+  copy_with_alpha(Src, Dst, Min(Src->w, Dst->w), Min(Src->h, Dst->h));
+}

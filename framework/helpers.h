@@ -1,12 +1,15 @@
 #pragma once
 // The framework's general routines: freeing through a cleared variable, command-line switches,
-// exit procedures, bits, time intervals, min/max/clamp, strings, and stream helpers.
+// exit procedures, bits, time intervals, min/max/clamp, strings, stream helpers, and SDL surface to
+// OpenGL texture.
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/streams.h"
+
+struct SDL_Surface;
 
 // The default of GetToken used by the extension report.
 extern const char* const kNoTokenDefault;  // "[end of expression]"
@@ -94,3 +97,21 @@ int64_t WriteValue(TStream& Stream, uint64_t Value);
 std::string GetToken(const std::string& Text, int Index, char Delimiter, const std::string& Default);
 void SplitBySpaces(const std::string& Text, std::vector<std::string>& List);
 int CompareExtensionNames(const std::vector<std::string>& List, int Index1, int Index2);
+
+// An OpenGL 2D texture made from an image: its name, where the image ends inside the power-of-two
+// texture (U, V), and the image's size in pixels. The record does not own the texture.
+struct TgglTexture2D {
+  uint32_t ID = 0;
+  float U = 0.0f;
+  float V = 0.0f;
+  int32_t Width = 0;
+  int32_t Height = 0;
+};
+
+// Uploads Surface as a GL_RGBA texture. With Convert the image is first copied into the top-left
+// corner of a power-of-two RGBA surface; without, Surface must already be tightly packed RGBA bytes
+// and Texture's U, V, Width and Height are left as they are. TextureID 0 asks for a new texture
+// name; otherwise that texture's image is replaced. Runs on the thread that owns the GL context.
+void SDLSurfaceToGLTexture(SDL_Surface* Surface, bool Convert, uint32_t TextureID, TgglTexture2D& Texture);
+// Copies the top-left corner of Src into the top-left corner of Dst, alpha channel included.
+void SDLCopySurface(SDL_Surface* Src, SDL_Surface* Dst);

@@ -114,6 +114,16 @@ GLboolean GLAPIENTRY fake_glIsEnabled(GLenum cap) {
   return GL_FALSE;
 }
 
+void GLAPIENTRY fake_glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height,
+                                  GLint border, GLenum format, GLenum type, const GLvoid* pixels) {
+  FAKE_RECORD(glTexImage2D, target, level, internalformat, width, height, border, format, type, pixels);
+  if (!g_current || format != GL_RGBA || type != GL_UNSIGNED_BYTE || !pixels || width < 0 || height < 0) return;
+  const auto* bytes = static_cast<const uint8_t*>(pixels);
+  g_current->tex_image.assign(bytes, bytes + static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+  g_current->tex_image_width = width;
+  g_current->tex_image_height = height;
+}
+
 // Entry points without behaviour: record only.
 #define FAKE_PLAIN(ret, name, params, args) \
   ret GLAPIENTRY fake_##name params { FAKE_RECORD(name, STARLACE_UNPAREN args); }
@@ -162,9 +172,6 @@ FAKE_PLAIN(void, glShadeModel, (GLenum mode), (mode))
 FAKE_PLAIN(void, glTexCoord2f, (GLfloat s, GLfloat t), (s, t))
 FAKE_PLAIN(void, glTexEnvf, (GLenum target, GLenum pname, GLfloat param), (target, pname, param))
 FAKE_PLAIN(void, glTexEnvi, (GLenum target, GLenum pname, GLint param), (target, pname, param))
-FAKE_PLAIN(void, glTexImage2D, (GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height,
-                                GLint border, GLenum format, GLenum type, const GLvoid* pixels),
-           (target, level, internalformat, width, height, border, format, type, pixels))
 FAKE_PLAIN(void, glTexParameteri, (GLenum target, GLenum pname, GLint param), (target, pname, param))
 FAKE_PLAIN(void, glTexSubImage2D, (GLenum target, GLint level, GLint xoffset, GLint yoffset, GLsizei width,
                                    GLsizei height, GLenum format, GLenum type, const GLvoid* pixels),

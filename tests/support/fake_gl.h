@@ -48,6 +48,10 @@ class FakeGL {
   // The last pointer handed to glInterleavedArrays (vertex data that a draw call reads).
   const void* interleaved_pointer = nullptr;
   GLenum interleaved_format = 0;
+  // A copy of the pixels of the last glTexImage2D of GL_RGBA / GL_UNSIGNED_BYTE data.
+  std::vector<uint8_t> tex_image;
+  int tex_image_width = 0;
+  int tex_image_height = 0;
 
   void Record(const char* name, std::vector<double> args);
   void Install();
