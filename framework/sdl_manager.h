@@ -79,6 +79,9 @@ class TsdlSettings {
   bool Fullscreen = false;
 };
 
+// A descendant that overrides DoneData, DoneQuorl or DoneSDL calls DoneAll() in its own destructor:
+// C++ no longer dispatches to the descendant's overrides once the base destructor runs. The base
+// destructor's DoneAll then finds nothing left to undo.
 class TsdlApplication {
  public:
   explicit TsdlApplication(uint32_t Flags);

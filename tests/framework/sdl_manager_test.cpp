@@ -1,0 +1,272 @@
+#include "framework/sdl_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "framework/helpers.h"
+#include "framework/log_manager.h"
+#include "platform/clock.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::deque<double> g_clock;
+double fake_clock() {
+  if (g_clock.empty()) return 0.0;
+  const double v = g_clock.front();
+  g_clock.pop_front();
+  return v;
+}
+
+// Scripted readings of the application clock for one test.
+class FakeClock {
+ public:
+  explicit FakeClock(std::initializer_list<double> readings) {
+    g_clock.assign(readings);
+    platform::set_clock_source(&fake_clock);
+  }
+  ~FakeClock() { platform::set_clock_source(nullptr); }
+};
+
+// Points ApplicationPath at a temporary folder for the length of a test.
+class AppFolder {
+ public:
+  AppFolder() : old_(ApplicationPath) { ApplicationPath = dir.path(); }
+  ~AppFolder() { ApplicationPath = old_; }
+  TempDir dir;
+
+ private:
+  std::string old_;
+};
+
+class TestApp : public TsdlApplication {
+ public:
+  TestApp() : TsdlApplication(0) {}
+  std::string GetName() override { return name; }
+  TsdlApplicationVersion GetVersion() override { return version; }
+  void RenderFrame(float Delta) override { frames.push_back(Delta); }
+  void SkipFrame() override { ++skips; }
+  void InitSDL() override { step("InitSDL"); TsdlApplication::InitSDL(); }
+  void InitQuorl() override { step("InitQuorl"); TsdlApplication::InitQuorl(); }
+  void InitData() override { step("InitData"); TsdlApplication::InitData(); }
+  void DoneData() override { trail.push_back("DoneData"); TsdlApplication::DoneData(); }
+  void DoneQuorl() override { trail.push_back("DoneQuorl"); TsdlApplication::DoneQuorl(); }
+  void DoneSDL() override { trail.push_back("DoneSDL"); TsdlApplication::DoneSDL(); }
+
+  void pass(double last_frame_time) {
+    LastFrameTime = last_frame_time;
+    frame_pass();
+  }
+  double last_frame_time() const { return LastFrameTime; }
+
+  std::string name = "Testapp";
+  TsdlApplicationVersion version = MakeApplicationVersion(1, 2, 3, avsRelease);
+  std::string fail_at;
+  std::vector<float> frames;
+  int skips = 0;
+  std::vector<std::string> trail;
+
+ private:
+  void step(const std::string& s) {
+    trail.push_back(s);
+    if (s == fail_at) throw Exception("Initialization error. See log for details.");
+  }
+};
+
+TEST(FrameLoop, RendersOnlyWhenAHundredthOfASecondHasPassed) {
+  TestApp app;
+  {
+    FakeClock clock{10.0, 10.005, 10.006};  // t0, now, t3
+    app.pass(10.0);
+  }
+  EXPECT_EQ(app.skips, 1);
+  EXPECT_TRUE(app.frames.empty());
+  {
+    FakeClock clock{0.0, 0.01, 0.01, 0.02, 0.02};  // exactly 0.01 s renders
+    app.pass(0.0);
+  }
+  ASSERT_EQ(app.frames.size(), 1u);
+  EXPECT_EQ(app.frames[0], 0.01f);
+  EXPECT_DOUBLE_EQ(app.last_frame_time(), 0.01);
+}
+
+TEST(FrameLoop, MeasuresAcrossTheMinuteWrap) {
+  TestApp app;
+  {
+    FakeClock clock{0.0, 0.004, 0.004};
+    app.pass(59.995);  // 0.009 s: skipped
+  }
+  EXPECT_EQ(app.skips, 1);
+  {
+    FakeClock clock{0.0, 0.004, 0.004, 0.005, 0.005};
+    app.pass(59.990);  // 0.014 s: rendered
+  }
+  ASSERT_EQ(app.frames.size(), 1u);
+  EXPECT_NEAR(app.frames[0], 0.014f, 1e-5);
+}
+
+TEST(FrameLoop, FiguresStayZeroUntilAFullSecondWasGathered) {
+  TestApp app;
+  // Each rendered pass spends 0.3 s inside RenderFrame and 0.4 s in the whole pass.
+  double base = 0.0;
+  for (int i = 0; i < 3; ++i) {
+    FakeClock clock{base, base + 0.05, base + 0.05, base + 0.35, base + 0.4};
+    app.pass(base);
+    EXPECT_EQ(app.GetRenderFPS(), 0.0);
+    if (i < 2) {
+      EXPECT_EQ(app.GetFPS(), 0.0);
+    }
+    base += 1.0;
+  }
+  EXPECT_NEAR(app.GetFPS(), 3 / 1.2, 1e-9);  // 3 frames over 1.2 s of loop time
+  FakeClock clock{base, base + 0.05, base + 0.05, base + 0.35, base + 0.4};
+  app.pass(base);
+  EXPECT_NEAR(app.GetRenderFPS(), 4 / 1.2, 1e-9);  // 4 frames over 1.2 s of render time
+}
+
+TEST(InitLevels, ClimbAndUndoOnlyWhatWasReached) {
+  struct Case {
+    std::string fail_at;
+    TsdlInitLevels reached;
+    std::vector<std::string> undone;
+  };
+  const std::vector<Case> cases = {
+      {"InitSDL", 0, {}},
+      {"InitQuorl", InitLevelBit(ilSDL), {"DoneSDL"}},
+      {"InitData", InitLevelBit(ilSDL) | InitLevelBit(ilQuorl), {"DoneQuorl", "DoneSDL"}},
+      {"", InitLevelBit(ilSDL) | InitLevelBit(ilQuorl) | InitLevelBit(ilData), {"DoneData", "DoneQuorl", "DoneSDL"}},
+  };
+  for (const auto& c : cases) {
+    AppFolder folder;
+    TestApp app;
+    app.fail_at = c.fail_at;
+    if (c.fail_at.empty()) {
+      app.InitAll();
+    } else {
+      EXPECT_THROW(app.InitAll(), Exception) << c.fail_at;
+    }
+    EXPECT_EQ(app.GetInitLevels(), c.reached) << c.fail_at;
+    app.trail.clear();
+    app.DoneAll();
+    EXPECT_EQ(app.trail, c.undone) << c.fail_at;
+    EXPECT_EQ(app.GetInitLevels(), 0u);
+    EXPECT_EQ(app.GetSettings(), nullptr);
+    app.trail.clear();
+    app.DoneAll();  // a second shut-down finds nothing to undo
+    EXPECT_TRUE(app.trail.empty());
+  }
+}
+
+TEST(RunApp, AFailingStepIsLoggedUndoneAndRaisedAgain) {
+  AppFolder folder;
+  {
+    TestApp app;
+    app.fail_at = "InitQuorl";
+    EXPECT_THROW(app.RunApp(), Exception);
+    EXPECT_EQ(app.GetInitLevels(), 0u);
+  }
+  const std::string log = folder.dir.read("log.txt");
+  EXPECT_NE(log.find("[Info@TsdlApplication.RunApp]: Testapp V1.2.3 starting up.\r\n"), std::string::npos);
+  EXPECT_NE(log.find("[Info@InitTimer]: Using gettimeofday as timer.\r\n"), std::string::npos);
+  EXPECT_NE(log.find("[Fatal@TsdlApplication.RunApp]: Exception occured during initialization: Exception class = "
+                     "Exception; Message = Initialization error. See log for details.\r\n"),
+            std::string::npos);
+  EXPECT_EQ(log.find("initialized."), std::string::npos);
+  EXPECT_EQ(GlobalLogFile, nullptr);  // freed by the destructor
+}
+
+TEST(Version, StringCarriesTheStatusText) {
+  TestApp app;
+  EXPECT_EQ(app.GetVersionString(), "V1.2.3");
+  app.version = MakeApplicationVersion(0, 9, 0, avsBeta);
+  EXPECT_EQ(app.GetVersionString(), "V0.9.0 beta");
+  app.version = MakeApplicationVersion(0, 9, 0, avsDevelopmentVersion);
+  EXPECT_EQ(app.GetVersionString(), "V0.9.0 development edition");
+  app.version = MakeApplicationVersion(0, 9, 0, static_cast<TsdlApplicationVersionStatus>(17));
+  EXPECT_EQ(app.GetVersionString(), "V0.9.0");
+}
+
+TEST(HeapTrace, HeaderIsFramedByAsterisksMatchingTheLine) {
+  AppFolder folder;
+  SetCommandLine({"prog"});
+  TestApp app;  // "Testapp V1.2.3": a 40-byte middle line
+  app.WriteHeapTraceHeader();
+  const std::string stars = std::string(38, '*') + "\r\n";
+  const std::string expected = stars + "*** HeapTrc dump of Testapp V1.2.3 ***\r\n" + stars;
+  EXPECT_EQ(folder.dir.read("heaptrc.txt"), expected);
+  EXPECT_EQ(expected.size(), 120u);
+}
+
+TEST(CommandLine, HeapTraceSwitchCases) {
+  auto value = [](std::vector<std::string> args) {
+    args.insert(args.begin(), "prog");
+    SetCommandLine(args);
+    return GetCommandLineParams({"-h"}, {}, "", 1)[0];
+  };
+  EXPECT_EQ(value({}), "");
+  EXPECT_EQ(value({"-h", "trace.txt"}), "trace.txt");
+  EXPECT_EQ(value({"-h"}), "");
+  EXPECT_EQ(value({"-h", "a", "-h", "b"}), "b");
+  EXPECT_EQ(value({"-h", "-x"}), "-x");
+  EXPECT_EQ(value({"", "-h", "after-empty"}), "");
+  EXPECT_EQ(value({"junk", "-h", "t"}), "t");
+  SetCommandLine({"prog", "-a", "1", "--", "-b", "2"});
+  EXPECT_EQ(GetCommandLineParams({"-a", "-b"}, {"x", "y"}, "--", 1), (TgglSplitParamList{"1", "y"}));
+  SetCommandLine({"prog"});
+}
+
+TEST(Settings, FileCoversOnlyWhatItHolds) {
+  TempDir dir;
+  auto load = [&](const std::string* bytes) {
+    if (bytes) dir.write("settings.dat", *bytes);
+    TsdlSettings s;
+    s.LoadFromFile(dir.file("settings.dat"), true);
+    return s;
+  };
+  TsdlSettings missing = load(nullptr);
+  EXPECT_EQ(missing.Width, 800);
+  EXPECT_EQ(missing.Height, 600);
+  EXPECT_EQ(missing.BPP, 32);
+  EXPECT_FALSE(missing.Fullscreen);
+
+  const std::string empty;
+  TsdlSettings e = load(&empty);
+  EXPECT_EQ(e.Width, 0);
+  EXPECT_EQ(e.Height, 0);
+  EXPECT_EQ(e.BPP, 0);
+
+  const std::string three("\x80\x02\xE0", 3);
+  TsdlSettings s3 = load(&three);
+  EXPECT_EQ(s3.Width, 640);
+  EXPECT_EQ(s3.Height, 224);
+  EXPECT_EQ(s3.BPP, 0);
+  EXPECT_FALSE(s3.Fullscreen);
+
+  const std::string longer("\x20\x03\x58\x02\x10\x00\x02\xFF\xFF", 9);
+  TsdlSettings s9 = load(&longer);
+  EXPECT_EQ(s9.Width, 800);
+  EXPECT_EQ(s9.BPP, 16);
+  EXPECT_TRUE(s9.Fullscreen);
+}
+
+TEST(Settings, SavedFileReadsBackAndMatchesTheDefaultBytes) {
+  TempDir dir;
+  TsdlSettings s;
+  s.SetDefaults();
+  s.SaveToFile(dir.file("a.dat"));
+  EXPECT_EQ(dir.read("a.dat"), std::string("\x20\x03\x58\x02\x20\x00\x00", 7));
+  s.Width = 1024;
+  s.Fullscreen = true;
+  s.SaveToFile(dir.file("b.dat"));
+  TsdlSettings r;
+  r.LoadFromFile(dir.file("b.dat"), false);
+  EXPECT_EQ(r.Width, 1024);
+  EXPECT_EQ(r.Height, 600);
+  EXPECT_TRUE(r.Fullscreen);
+  EXPECT_EQ(static_cast<uint8_t>(dir.read("b.dat")[6]), 1);
+}
+
+}  // namespace
