@@ -8,7 +8,8 @@ DynamicLibrary::~DynamicLibrary() { Close(); }
 
 bool DynamicLibrary::Open(const std::string& file_name) {
   Close();
-  handle_ = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Kept mapped after dlclose: GL drivers leave thread-local state and exit handlers behind them.
+  handle_ = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   return handle_ != nullptr;
 }
 

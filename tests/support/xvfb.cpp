@@ -1,5 +1,6 @@
 #include "tests/support/xvfb.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,7 +10,22 @@
 #include <cstdlib>
 #include <string>
 
+namespace {
+// Keeps the GL driver libraries mapped until exit, so that leak reports from inside them (SDL and
+// Mesa unload them at shut-down) keep their module names and the suppression file applies.
+void pin_gl_libraries() {
+  static const bool pinned = [] {
+    for (const char* lib : {"libGL.so.1", "libGLX.so.0", "libGLX_mesa.so.0", "libGLU.so.1",
+                            "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
+      dlopen(lib, RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
+    return true;
+  }();
+  (void)pinned;
+}
+}  // namespace
+
 Xvfb::Xvfb() {
+  pin_gl_libraries();
   int fds[2];
   if (pipe(fds) != 0) {
     error_ = "pipe failed";
