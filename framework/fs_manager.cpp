@@ -1,0 +1,350 @@
+#include "framework/fs_manager.h"
+
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "framework/log_manager.h"
+
+namespace {
+
+constexpr const char* kLoadSource = "TfsManager.LoadFileToStream";
+constexpr const char* kCheckModDirSource = "TfsManager.LoadFileToStream CheckModDir";
+constexpr const char* kRWopsSource = "TfsManager.LoadFileToRWops";
+
+// Holds an SDL mutex for a scope; optionally logs a debug entry once it is released (also when an
+// exception passes).
+class ScopedLock {
+ public:
+  explicit ScopedLock(SDL_mutex* mutex, const char* unlocked_message = nullptr, const char* source = nullptr)
+      : mutex_(mutex), unlocked_message_(unlocked_message), source_(source) {
+    SDL_mutexP(mutex_);
+  }
+  ~ScopedLock() {
+    SDL_mutexV(mutex_);
+    if (unlocked_message_) LogGlobal(lmetDebug, unlocked_message_, source_);
+  }
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
+
+ private:
+  SDL_mutex* mutex_;
+  const char* unlocked_message_;
+  const char* source_;
+};
+
+// Only regular files count: a directory opened as a file stream would read as garbage.
+bool native_file_exists(const std::string& name) {
+  struct stat st {};
+  return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string with_trailing_delimiter(const std::string& dir) {
+  if (!dir.empty() && (dir.back() == '/' || dir.back() == '\\')) return dir;
+  return dir + "/";
+}
+
+bool valid_priority(TfsMountPriority priority) { return priority >= mpBase && priority <= mpDebug; }
+
+bool is_known_mode(uint16_t mode) {
+  return mode == fmOpenRead || mode == fmOpenWrite || mode == fmOpenReadWrite || mode == fmCreate;
+}
+
+TStream* stream_of(SDL_RWops* context) { return static_cast<TStream*>(context->hidden.unknown.data1); }
+
+int SDLCALL rw_seek(SDL_RWops* context, int offset, int whence) {
+  TStream* stream = stream_of(context);
+  if (!stream) return -1;
+  switch (whence) {
+    case RW_SEEK_SET: stream->Seek(offset, soBeginning); break;
+    case RW_SEEK_CUR: stream->Seek(offset, soCurrent); break;
+    case RW_SEEK_END: stream->Seek(offset, soEnd); break;
+    default: break;
+  }
+  return static_cast<int>(stream->GetPosition());
+}
+
+int SDLCALL rw_read(SDL_RWops* context, void* ptr, int size, int maxnum) {
+  TStream* stream = stream_of(context);
+  if (!stream) return -1;
+  if (size <= 0 || maxnum <= 0) return 0;
+  int64_t bytes = static_cast<int64_t>(size) * maxnum;
+  const int64_t position = stream->GetPosition();
+  const int64_t stream_size = stream->GetSize();
+  if (position + bytes > stream_size) bytes = stream_size - position;
+  if (bytes <= 0) return 0;
+  bytes = bytes / size * size;
+  return static_cast<int>(stream->Read(ptr, bytes) / size);
+}
+
+int SDLCALL rw_write(SDL_RWops* context, const void* ptr, int size, int num) {
+  TStream* stream = stream_of(context);
+  if (!stream) return -1;
+  if (size <= 0 || num <= 0) return 0;
+  return static_cast<int>(stream->Write(ptr, static_cast<int64_t>(size) * num) / size);
+}
+
+int SDLCALL rw_close(SDL_RWops* context) {
+  TStream* stream = stream_of(context);
+  context->hidden.unknown.data1 = nullptr;
+  delete stream;
+  // SDL_RWclose ends the handle: SDL_image, SDL_ttf and SDL_mixer never free it themselves.
+  SDL_FreeRW(context);
+  return stream ? 0 : -1;
+}
+
+}  // namespace
+
+std::string ConvertFileName(const std::string& FileName, TfsConversionTarget Target) {
+  const char separator = Target == ctWindows ? '\\' : '/';
+  std::string name = FileName;
+  for (char& c : name)
+    if (c == '/' || c == '\\') c = separator;
+  // One pass: a tripled separator stays doubled.
+  std::string result;
+  result.reserve(name.size());
+  for (size_t i = 0; i < name.size(); ++i) {
+    result += name[i];
+    if (name[i] == '/' && i + 1 < name.size() && name[i + 1] == '/') ++i;
+  }
+  return result;
+}
+
+TfsMountDirectory::TfsMountDirectory(const std::string& Directory, TfsManager* Manager)
+    : TfsMount(Manager), FDirectory(with_trailing_delimiter(Directory)) {}
+
+bool TfsMountDirectory::FileExists(const std::string& FileName) {
+  return native_file_exists(ConvertFileName(FDirectory + FileName, ctNative));
+}
+
+std::unique_ptr<TStream> TfsMountDirectory::OpenFile(const std::string& FileName) {
+  const std::string name = ConvertFileName(FDirectory + FileName, ctNative);
+  if (!native_file_exists(name)) return nullptr;
+  return std::make_unique<TFileStream>(name, fmOpenRead);
+}
+
+int64_t TfsMountDirectory::GetFileSize(const std::string&) { return -1; }
+
+TfsManager::TfsManager() {
+  FMountMutex = SDL_CreateMutex();
+  FModDirMutex = SDL_CreateMutex();
+}
+
+TfsManager::~TfsManager() {
+  UnmountAll();
+  SDL_DestroyMutex(FModDirMutex);
+  SDL_DestroyMutex(FMountMutex);
+}
+
+bool TfsManager::Mount(TfsMount* Mount, TfsMountPriority Priority) {
+  if (!Mount || !valid_priority(Priority)) return false;
+  if (Priority == mpModDir) {
+    LogGlobal(lmetWarning, "Tried to mount at mpModDir. Denied.", "TfsManager.Mount");
+    return false;
+  }
+  ScopedLock lock(FMountMutex);
+  FMounts[Priority].emplace_back(Mount);
+  return true;
+}
+
+bool TfsManager::IsMounted(TfsMount* Mount, TfsMountPriority Priority) {
+  if (Priority == mpModDir || !valid_priority(Priority)) return false;
+  ScopedLock lock(FMountMutex);
+  return IndexOfMount(Mount, Priority) >= 0;
+}
+
+void TfsManager::Unmount(TfsMount* Mount, TfsMountPriority Priority, bool FreeMount) {
+  if (Priority == mpModDir || !valid_priority(Priority)) return;
+  ScopedLock lock(FMountMutex);
+  const int32_t index = IndexOfMount(Mount, Priority);
+  if (index < 0) return;
+  auto& list = FMounts[Priority];
+  if (!FreeMount) list[static_cast<size_t>(index)].release();
+  list.erase(list.begin() + index);
+}
+
+int32_t TfsManager::IndexOfMount(TfsMount* Mount, TfsMountPriority Priority) {
+  if (!valid_priority(Priority)) return -1;
+  const auto& list = FMounts[Priority];
+  for (size_t i = 0; i < list.size(); ++i)
+    if (list[i].get() == Mount) return static_cast<int32_t>(i);
+  return -1;
+}
+
+void TfsManager::UnmountAll() {
+  ScopedLock lock(FMountMutex);
+  for (int p = mpBase; p <= mpDebug; ++p) {
+    if (p == mpModDir) continue;
+    auto& list = FMounts[static_cast<size_t>(p)];
+    while (!list.empty()) {
+      list.front().reset();
+      list.erase(list.begin());
+    }
+  }
+}
+
+void TfsManager::SetModDir(const std::string& Dir) {
+  ScopedLock lock(FModDirMutex);
+  FModDir = with_trailing_delimiter(Dir);
+}
+
+std::string TfsManager::GetModDir() { return ModDirCopy(); }
+
+std::string TfsManager::ModDirCopy() {
+  ScopedLock lock(FModDirMutex);
+  return FModDir;
+}
+
+bool TfsManager::ModDirHas(const std::string& FileName, const std::string& ModDir) {
+  return native_file_exists(ConvertFileName(ModDir + FileName, ctNative));
+}
+
+std::unique_ptr<TStream> TfsManager::LoadFileToStreamCheckModDir(const std::string& FileName, uint16_t Mode,
+                                                                 bool Verbose) {
+  const char* const src = kCheckModDirSource;
+  if (Verbose) LogGlobal(lmetDebug, "Locking FModDirMutex", src);
+  ScopedLock lock(FModDirMutex, Verbose ? "Unlocked FModDirMutex" : nullptr, src);
+  if (Verbose) LogGlobal(lmetDebug, "Locked FModDirMutex", src);
+  const std::string name = ConvertFileName(FModDir + FileName, ctNative);
+  if (Verbose) LogGlobal(lmetDebug, "converted filename", src);
+  switch (Mode) {
+    case fmOpenRead:
+    case fmOpenWrite:
+    case fmOpenReadWrite: {
+      if (Verbose) LogGlobal(lmetDebug, "Checking for existance.", src);
+      if (!native_file_exists(name)) return nullptr;
+      auto stream = std::make_unique<TFileStream>(name, Mode);
+      if (Verbose) LogGlobal(lmetDebug, "Created file stream.", src);
+      return stream;
+    }
+    case fmCreate: return std::make_unique<TFileStream>(name, fmCreate);
+    default: LogGlobalFmt(lmetError, "Unknown stream mode: %d", src, Mode); return nullptr;
+  }
+}
+
+std::unique_ptr<TStream> TfsManager::AskMounts(TfsMountPriority Priority, const std::string& FileName) {
+  const auto& list = FMounts[Priority];
+  for (auto it = list.rbegin(); it != list.rend(); ++it)
+    if (auto stream = (*it)->OpenFile(FileName)) return stream;
+  return nullptr;
+}
+
+std::unique_ptr<TStream> TfsManager::LoadFileToStream(const std::string& FileName, uint16_t Mode) {
+  LogGlobal(lmetDebug, "Locking FMountMutex", kLoadSource);
+  ScopedLock lock(FMountMutex, "Unlocked FMountMutex", kLoadSource);
+  LogGlobal(lmetDebug, "Locked FMountMutex", kLoadSource);
+  switch (Mode) {
+    case fmOpenRead:
+      for (int p = mpDebug; p >= mpBase; --p) {
+        const auto priority = static_cast<TfsMountPriority>(p);
+        auto stream = priority == mpModDir ? LoadFileToStreamCheckModDir(FileName, Mode, true)
+                                           : AskMounts(priority, FileName);
+        if (stream) return stream;
+      }
+      return nullptr;
+    case fmOpenWrite:
+    case fmOpenReadWrite:
+    case fmCreate: return LoadFileToStreamCheckModDir(FileName, Mode, true);
+    default: LogGlobalFmt(lmetError, "Unknown stream mode: %d", kLoadSource, Mode); return nullptr;
+  }
+}
+
+SDL_RWops* TfsManager::LoadFileToRWops(const std::string& FileName, uint16_t Mode) {
+  LogGlobal(lmetDebug, "Getting from stream", kRWopsSource);
+  auto stream = LoadFileToStream(FileName, Mode);
+  if (!stream) {
+    LogGlobal(lmetDebug, "Result is nil", kRWopsSource);
+    return nullptr;
+  }
+  LogGlobal(lmetDebug, "Converting to RWops", kRWopsSource);
+  return StreamToRWops(std::move(stream));
+}
+
+std::unique_ptr<TStream> TfsManager::LoadFileToStreamFrom(const std::string& FileName, uint16_t Mode,
+                                                          TfsMountPriority Priority, bool Downward) {
+  if (!valid_priority(Priority)) return nullptr;
+  if (Mode == fmOpenRead) {
+    const int last = Downward ? mpBase : Priority;
+    for (int p = Priority; p >= last; --p) {
+      const auto priority = static_cast<TfsMountPriority>(p);
+      auto stream = priority == mpModDir ? LoadFileToStreamCheckModDir(FileName, Mode, false)
+                                         : AskMounts(priority, FileName);
+      if (stream) return stream;
+    }
+    return nullptr;
+  }
+  if (!is_known_mode(Mode)) return nullptr;
+  if (Priority == mpModDir || (Downward && Priority > mpModDir))
+    return LoadFileToStreamCheckModDir(FileName, Mode, false);
+  return nullptr;
+}
+
+SDL_RWops* TfsManager::LoadFileToRWopsFrom(const std::string& FileName, uint16_t Mode, TfsMountPriority Priority,
+                                           bool Downward) {
+  return StreamToRWops(LoadFileToStreamFrom(FileName, Mode, Priority, Downward));
+}
+
+bool TfsManager::FileExists(const std::string& FileName) {
+  ScopedLock lock(FMountMutex);
+  for (int p = mpDebug; p >= mpBase; --p) {
+    if (p == mpModDir) {
+      ScopedLock mod_dir_lock(FModDirMutex);
+      if (ModDirHas(FileName, FModDir)) return true;
+      continue;
+    }
+    const auto& list = FMounts[static_cast<size_t>(p)];
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+      if ((*it)->FileExists(FileName)) return true;
+  }
+  LogGlobalFmt(lmetWarning, "File not found: %s", "TfsManager.FileExists", FileName);
+  return false;
+}
+
+TfsMountPriority TfsManager::FindMountPriority(const std::string& FileName, uint16_t Mode) {
+  if (Mode != fmOpenRead) return mpModDir;
+  const std::string mod_dir = ModDirCopy();
+  for (int p = mpDebug; p >= mpBase; --p) {
+    const auto priority = static_cast<TfsMountPriority>(p);
+    if (priority == mpModDir) {
+      if (ModDirHas(FileName, mod_dir)) return mpModDir;
+      continue;
+    }
+    const auto& list = FMounts[priority];
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+      if ((*it)->FileExists(FileName)) return priority;
+  }
+  return mpModDir;
+}
+
+std::string TfsManager::GetRealFileName(const std::string& FileName) {
+  const char* const src = "TfsManager.GetRealFileName";
+  const std::string s = !FileName.empty() && FileName[0] == '/' ? FileName.substr(1) : FileName;
+  const std::string mod_dir = ModDirCopy();
+  LogGlobalFmt(lmetDebug, "Looking up native file name of '%s' (moddir=%s).", src, s, mod_dir);
+  const std::string name = ConvertFileName(mod_dir + s, ctNative);
+  if (native_file_exists(name)) return name;
+  LogGlobalFmt(lmetWarning, "Could not find file on native file system: '%s'.", src, FileName);
+  return "";
+}
+
+SDL_RWops* StreamToRWops(std::unique_ptr<TStream> Stream) {
+  SDL_RWops* handle = SDL_AllocRW();
+  if (!handle) return nullptr;
+  handle->type = 2;
+  handle->hidden.unknown.data1 = Stream.release();
+  handle->seek = rw_seek;
+  handle->read = rw_read;
+  handle->write = rw_write;
+  handle->close = rw_close;
+  return handle;
+}
+
+void CopyRWopsToStream(SDL_RWops* Source, TStream* Dest) {
+  if (!Source || !Dest) return;
+  std::vector<uint8_t> buffer(1024);
+  for (;;) {
+    const int got = Source->read(Source, buffer.data(), 1, static_cast<int>(buffer.size()));
+    if (got <= 0) break;
+    Dest->WriteBuffer(buffer.data(), got);
+  }
+}

@@ -1,0 +1,112 @@
+#pragma once
+// The virtual file system: mounts (file sources) in six lists by priority plus one native "mod
+// directory" between them. A name is looked up from the highest priority down; the first source
+// that has the file wins. Writing goes to the mod directory only. Files come back as streams owned
+// by the caller or as SDL read/write handles.
+//
+// Lock order: the manager's mount mutex, then its mod-directory mutex, then a mount's own lock.
+#include <SDL/SDL_mutex.h>
+#include <SDL/SDL_rwops.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/streams.h"
+
+enum TfsMountPriority : int32_t { mpBase = 0, mpExtension, mpCore, mpModDir, mpMod, mpDebug };
+enum TfsConversionTarget : int32_t { ctNative = 0, ctWindows = 1, ctLinux = 2 };
+
+class TfsManager;
+
+// A file source. Mounts are handed to a manager, which then owns them.
+class TfsMount {
+ public:
+  explicit TfsMount(TfsManager* Manager) : FManager(Manager) {}
+  virtual ~TfsMount() = default;
+  TfsMount(const TfsMount&) = delete;
+  TfsMount& operator=(const TfsMount&) = delete;
+
+  virtual bool FileExists(const std::string& FileName) = 0;
+  // A new stream positioned at 0 holding the file, or nullptr when this mount lacks it.
+  virtual std::unique_ptr<TStream> OpenFile(const std::string& FileName) = 0;
+  // -1 when the mount cannot tell.
+  virtual int64_t GetFileSize(const std::string& FileName) = 0;
+
+ protected:
+  TfsManager* FManager;  // not owned, may be null
+};
+
+// A native directory.
+class TfsMountDirectory : public TfsMount {
+ public:
+  TfsMountDirectory(const std::string& Directory, TfsManager* Manager);
+  bool FileExists(const std::string& FileName) override;
+  std::unique_ptr<TStream> OpenFile(const std::string& FileName) override;
+  int64_t GetFileSize(const std::string& FileName) override;
+  const std::string& Directory() const { return FDirectory; }
+
+ private:
+  std::string FDirectory;  // always ends with a path delimiter
+};
+
+class TfsManager {
+ public:
+  TfsManager();
+  virtual ~TfsManager();
+  TfsManager(const TfsManager&) = delete;
+  TfsManager& operator=(const TfsManager&) = delete;
+
+  // On true the manager owns the mount; on false (null mount, mpModDir) it stays with the caller.
+  bool Mount(TfsMount* Mount, TfsMountPriority Priority);
+  bool IsMounted(TfsMount* Mount, TfsMountPriority Priority);
+  // With FreeMount false the mount goes back to the caller.
+  void Unmount(TfsMount* Mount, TfsMountPriority Priority, bool FreeMount);
+  // Takes no lock.
+  int32_t IndexOfMount(TfsMount* Mount, TfsMountPriority Priority);
+  void UnmountAll();
+
+  void SetModDir(const std::string& Dir);
+  std::string GetModDir();
+
+  // Mode: a file stream open mode (fmOpenRead, fmOpenWrite, fmOpenReadWrite, fmCreate). Mounts are
+  // asked for mode fmOpenRead only. nullptr when no source has the file.
+  std::unique_ptr<TStream> LoadFileToStream(const std::string& FileName, uint16_t Mode);
+  // nullptr when no source has the file. Closing the handle (SDL_RWclose) frees its stream and
+  // the handle itself.
+  SDL_RWops* LoadFileToRWops(const std::string& FileName, uint16_t Mode);
+  // Without the mount lock, starting at Priority (and going down when Downward).
+  std::unique_ptr<TStream> LoadFileToStreamFrom(const std::string& FileName, uint16_t Mode,
+                                                TfsMountPriority Priority, bool Downward);
+  // Never nullptr: when no file was found the handle has no stream and its callbacks return -1.
+  SDL_RWops* LoadFileToRWopsFrom(const std::string& FileName, uint16_t Mode, TfsMountPriority Priority,
+                                 bool Downward);
+  bool FileExists(const std::string& FileName);
+  // Takes no mount lock. mpModDir for the writing modes, and also when no source has the file or
+  // the mode is unknown (that is where it would be created).
+  TfsMountPriority FindMountPriority(const std::string& FileName, uint16_t Mode);
+  // The native path of a file in the mod directory, or "" (mounts are not consulted).
+  std::string GetRealFileName(const std::string& FileName);
+
+ private:
+  std::unique_ptr<TStream> LoadFileToStreamCheckModDir(const std::string& FileName, uint16_t Mode, bool Verbose);
+  std::unique_ptr<TStream> AskMounts(TfsMountPriority Priority, const std::string& FileName);
+  bool ModDirHas(const std::string& FileName, const std::string& ModDir);
+  std::string ModDirCopy();
+
+  SDL_mutex* FMountMutex = nullptr;
+  SDL_mutex* FModDirMutex = nullptr;
+  std::array<std::vector<std::unique_ptr<TfsMount>>, 6> FMounts;
+  std::string FModDir;
+};
+
+std::string ConvertFileName(const std::string& FileName, TfsConversionTarget Target);
+
+// An SDL read/write handle (type 2) over the stream; the handle owns the stream. Each callback
+// answers -1 when the handle has no stream. Closing frees the stream and the handle record, as
+// SDL's own handles do, so the handle must not be used or freed afterwards.
+SDL_RWops* StreamToRWops(std::unique_ptr<TStream> Stream);
+// Copies whatever can still be read from Source to Dest; nothing when either is null.
+void CopyRWopsToStream(SDL_RWops* Source, TStream* Dest);
