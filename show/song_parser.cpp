@@ -6,6 +6,7 @@
 
 #include "framework/exceptions.h"
 #include "framework/format.h"
+#include "framework/fs_manager.h"
 #include "framework/log_manager.h"
 #include "show/song_script.h"
 
@@ -263,4 +264,14 @@ void TSongDataParser::ParseStream(TStream& Stream, TSongScript& Script, bool App
   if (!text.empty()) Stream.Read(&text[0], static_cast<int64_t>(text.size()));
   std::unique_ptr<TSongDataNodeList> root = ParseText(text);
   convert_song_statements(*root, Script, Append);
+}
+
+void TSongDataParser::ParseFile(const std::string& FileName, TfsManager& FileSystem, TSongScript& Script,
+                                bool Append) {
+  std::unique_ptr<TStream> stream = FileSystem.LoadFileToStream(FileName, fmOpenRead);
+  if (!stream) {
+    if (!Append) Script.Actions.clear();
+    return;
+  }
+  ParseStream(*stream, Script, Append);
 }

@@ -15,6 +15,7 @@
 #include "framework/streams.h"
 
 class TSongScript;
+class TfsManager;
 
 class TSongDataNode {
  public:
@@ -76,6 +77,9 @@ class TSongDataParser {
   // logged; a missing value raises an Exception with an empty message, invalid action parameters
   // raise EInvalidArgument.
   void ParseStream(TStream& Stream, TSongScript& Script, bool Append);
+  // Loads one script file through the file system; a missing file empties the script unless
+  // `Append`. The script is not sorted here: call TSongScript::Prepare after the last file.
+  void ParseFile(const std::string& FileName, TfsManager& FileSystem, TSongScript& Script, bool Append);
 
   // The statements of a text, before conversion (the first half of ParseStream).
   static std::unique_ptr<TSongDataNodeList> ParseText(const std::string& Text);

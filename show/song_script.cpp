@@ -187,11 +187,6 @@ void TSongScript::Prepare() {
                    [](const std::unique_ptr<TSongScriptAction>& a, const std::unique_ptr<TSongScriptAction>& b) {
                      return a->Time < b->Time;
                    });
-  if (GlobalLogFile && GlobalLogFile->GetMinLevel() == lmetDebug) {
-    std::string timetable;
-    for (const auto& action : Actions) timetable += action->AsText() + "; ";
-    GlobalLogFile->Log(lmetDebug, timetable, "TSongScript.Prepare");
-  }
   Reset();
 }
 

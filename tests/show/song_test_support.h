@@ -1,38 +1,13 @@
 #pragma once
-// Shared pieces of the song-script tests: a captured log and a recording firework target.
+// Shared pieces of the song-script tests: a recording firework target and loading from text.
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/exceptions.h"
-#include "framework/log_manager.h"
 #include "framework/streams.h"
 #include "show/song_script.h"
-#include "tests/support/temp_dir.h"
-
-// Installs a text log in a temporary folder as GlobalLogFile for the life of the object.
-class CapturedLog {
- public:
-  CapturedLog() : log_(std::make_unique<TlmLogFile>(dir_.file("log.txt"), lmlmOverwrite, "")) {
-    previous_ = GlobalLogFile;
-    GlobalLogFile = log_.get();
-  }
-  ~CapturedLog() { GlobalLogFile = previous_; }
-  // The log's lines without their line ends.
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    const std::string text = dir_.read("log.txt");
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-      lines.push_back(text.substr(start, end - start));
-    return lines;
-  }
-
- private:
-  TempDir dir_;
-  std::unique_ptr<TlmLogFile> log_;
-  TlmLogFile* previous_ = nullptr;
-};
+#include "tests/framework/captured_log.h"
 
 // Records the calls; kinds from `kinds` on do not exist, as in the firework catalogue.
 class RecordingTarget : public SongScriptTarget {
