@@ -1,0 +1,179 @@
+// Vertex output and drawing of a particle context: the writers that put one particle into
+// interleaved vertex memory, the filling of the two storages by the walk, and Draw.
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "engine/context.h"
+#include "engine/vertex_storage.h"
+#include "framework/gl_binding.h"
+
+namespace {
+
+// component * 255 rounded to the nearest integer (ties to even), keeping the low 8 bits, so values
+// above 1 wrap (1.2 gives 50).
+inline uint8_t colour_byte(float component) {
+  const float x = component * 255.0f;
+  if (std::fabs(x) < 4194304.0f) {
+    // Adding 1.5 * 2^23 rounds to an integer in the current (nearest-even) mode and leaves it, in
+    // two's complement, in the low bits of the mantissa.
+    const float shifted = x + 12582912.0f;
+    uint32_t bits;
+    std::memcpy(&bits, &shifted, sizeof bits);
+    return static_cast<uint8_t>(bits & 0xFFu);
+  }
+  if (std::isnan(x)) return 0;
+  const double wrapped = std::fmod(std::nearbyint(static_cast<double>(x)), 256.0);
+  return static_cast<uint8_t>(static_cast<int>(wrapped < 0 ? wrapped + 256.0 : wrapped));
+}
+
+// The largest vertex count whose byte size fits the storages' 32-bit sizes in every format.
+constexpr uint64_t kMostVertices = std::numeric_limits<uint32_t>::max() / 48u - 64u;
+
+}  // namespace
+
+uint32_t TKZ_Context::VertexFormat() const {
+  if (Capabilities[kzcPointSprites]) return GL_C4UB_V3F;
+  if (Capabilities[kzcNormals] && !Capabilities[kzcTrails]) return GL_T2F_C4F_N3F_V3F;
+  return GL_T2F_C4UB_V3F;
+}
+
+uint32_t TKZ_Context::VerticesRequested() const {
+  const uint64_t layers = Capabilities[kzcTwoLayers] ? 2 : 1;
+  const uint64_t corners = Capabilities[kzcPointSprites] ? 1 : 4;
+  const uint64_t n = layers * corners * uint64_t{Particles->Count} * static_cast<uint64_t>(TrailLength - 1);
+  return static_cast<uint32_t>(n < kMostVertices ? n : kMostVertices);
+}
+
+void TKZ_Context::FillVertexBuffer(const Walk& walk) {
+  TGLVertexBufferObject& storage = *VertexBuffer;
+  const uint32_t format = VertexFormat();
+  storage.Bind();
+  storage.Map(format, VerticesRequested());
+  // A failed map leaves no memory: the particles are still stepped, nothing is written.
+  const uint32_t room = storage.Data && storage.Stride ? storage.Capacity / storage.Stride : 0;
+  storage.Count = ProcessParticles(walk, storage.Data, format, room);
+  storage.Unmap();
+  storage.Unbind();
+}
+
+void TKZ_Context::FillVertexArray(const Walk& walk) {
+  TGLVertexArray& storage = *VertexArray;
+  const uint32_t format = VertexFormat();
+  storage.Map(VerticesRequested(), format);
+  const uint32_t room = storage.Data && storage.Stride ? storage.Capacity / storage.Stride : 0;
+  storage.Count = ProcessParticles(walk, storage.Data, format, room);
+}
+
+uint32_t TKZ_Context::WriteParticle(TKZ_ParticleData& p, uint8_t*& write, uint32_t format, uint32_t room) {
+  if (format == GL_C4UB_V3F) {
+    if (room < 1) return 0;
+    T_C4UB_V3F_Vertex v;
+    for (size_t i = 0; i < 4; ++i) v.Color[i] = colour_byte(p.Color[i]);
+    std::memcpy(v.Position, p.Position.data(), sizeof v.Position);
+    std::memcpy(write, &v, sizeof v);
+    write += sizeof v;
+    return 1;
+  }
+
+  const uint32_t layers = Capabilities[kzcTwoLayers] ? 2 : 1;
+  if (layers == 1) p.LayerAlpha[0] = 1.0f;
+  // Bone pairs by the trail length, bounded by the bones the particle really has (a hook may have
+  // changed them), and nothing unless the whole particle fits the room that is left.
+  const size_t bones = std::min(p.Trail.size(), static_cast<size_t>(TrailLength));
+  if (bones < 2) return 0;
+  const uint64_t needed = uint64_t{layers} * (bones - 1) * 4;
+  if (needed > room) return 0;
+
+  // Without a texture the whole image is one cell.
+  float rows = 1.0f;
+  float columns = 1.0f;
+  uint32_t grid_columns = 1;
+  if (TextureIndex >= 0 && static_cast<size_t>(TextureIndex) < Textures.size()) {
+    const TKZ_Texture& t = Textures[static_cast<size_t>(TextureIndex)];
+    grid_columns = t.Columns;
+    rows = static_cast<float>(t.Rows);
+    columns = static_cast<float>(t.Columns);
+  }
+  static const int kCorner[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};  // (bone offset, vertex)
+  const bool floats = format == GL_T2F_C4F_N3F_V3F;
+  for (uint32_t layer = 0; layer < layers; ++layer) {
+    const uint32_t cell = p.TextureCells[layer];
+    const float column = static_cast<float>(cell % grid_columns);
+    const float row = static_cast<float>(cell / grid_columns);
+    const float u0 = column / columns;
+    const float v0 = (rows - row) / rows;
+    const float alpha = p.Color[3] * p.LayerAlpha[layer];
+    uint8_t bytes[4] = {colour_byte(p.Color[0]), colour_byte(p.Color[1]), colour_byte(p.Color[2]),
+                        colour_byte(alpha)};
+    for (size_t j = 0; j + 1 < bones; ++j) {
+      for (const auto& corner : kCorner) {
+        const TKZ_SkeletonBone& b = p.Trail[j + static_cast<size_t>(corner[0])];
+        const int vertex = corner[1];
+        const float u = b.TexCoords[vertex][0] / columns + u0;
+        const float v = v0 - b.TexCoords[vertex][1] / rows;
+        if (floats) {
+          T_T2F_C4F_N3F_V3F_Vertex out;
+          out.TexCoord[0] = u;
+          out.TexCoord[1] = v;
+          out.Color[0] = p.Color[0];
+          out.Color[1] = p.Color[1];
+          out.Color[2] = p.Color[2];
+          out.Color[3] = alpha;
+          std::memcpy(out.Normal, b.Normals[vertex].data(), sizeof out.Normal);
+          std::memcpy(out.Position, b.Vertices[vertex].data(), sizeof out.Position);
+          std::memcpy(write, &out, sizeof out);
+          write += sizeof out;
+        } else {
+          T_T2F_C4UB_V3F_Vertex out;
+          out.TexCoord[0] = u;
+          out.TexCoord[1] = v;
+          std::memcpy(out.Color, bytes, sizeof bytes);
+          std::memcpy(out.Position, b.Vertices[vertex].data(), sizeof out.Position);
+          std::memcpy(write, &out, sizeof out);
+          write += sizeof out;
+        }
+      }
+    }
+  }
+  return static_cast<uint32_t>(needed);
+}
+
+void TKZ_Context::Draw(bool with_state) {
+  if (!TKZ_Check(!Busy, kKzBusy)) return;
+  if (Particles->Count == 0) return;
+  const GLenum mode = Capabilities[kzcPointSprites] ? GL_POINTS : GL_QUADS;
+  if (with_state) SetRenderState();
+  if (StorageMode == kzsBufferObject) {
+    VertexBuffer->Draw(mode);
+  } else if (StorageMode == kzsVertexArray) {
+    VertexArray->Draw(mode);
+  }
+  if (with_state) RestoreRenderState();
+}
+
+void TKZ_Context::SetRenderState() {
+  gl.glEnable(GL_BLEND);
+  gl.glEnable(GL_ALPHA_TEST);
+  gl.glEnable(GL_TEXTURE_2D);
+  gl.glAlphaFunc(GL_GREATER, 0.0f);
+  // Only a texture that was added is bound; a context without one draws with whatever is bound.
+  if (TextureIndex >= 0 && static_cast<size_t>(TextureIndex) < Textures.size()) {
+    gl.glBindTexture(GL_TEXTURE_2D, Textures[static_cast<size_t>(TextureIndex)].GLName);
+  }
+  gl.glBlendFunc(BlendSource, BlendDest);
+  if (Capabilities[kzcPointSprites]) {
+    gl.glEnable(GL_POINT_SPRITE);
+    gl.glTexEnvf(GL_POINT_SPRITE, GL_COORD_REPLACE, 1.0f);
+    // Every point of the context takes the head particle's width.
+    if (PKZ_ListNode head = Particles->Head()) gl.glPointSize(head->Data.Size[0]);
+  }
+}
+
+void TKZ_Context::RestoreRenderState() {
+  gl.glDisable(GL_BLEND);
+  gl.glDisable(GL_ALPHA_TEST);
+  gl.glDisable(GL_TEXTURE_2D);
+  gl.glBindTexture(GL_TEXTURE_2D, 0);
+  if (Capabilities[kzcPointSprites]) gl.glDisable(GL_POINT_SPRITE);
+}
