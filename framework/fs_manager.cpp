@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <limits>
 #include <vector>
 
 #include "framework/log_manager.h"
@@ -124,6 +125,137 @@ std::unique_ptr<TStream> TfsMountDirectory::OpenFile(const std::string& FileName
 }
 
 int64_t TfsMountDirectory::GetFileSize(const std::string&) { return -1; }
+
+void TfsMountArchiveTOCItem::LoadFromStream(TStream& Stream) {
+  int32_t length = 0;
+  Stream.ReadBuffer(&length, sizeof length);
+  Name.clear();
+  if (length > 0) {
+    // Checked before allocating: a corrupt length must not reserve gigabytes.
+    if (length > Stream.GetSize() - Stream.GetPosition()) throw EReadError("Stream read error");
+    Name.resize(static_cast<size_t>(length));
+    Stream.ReadBuffer(&Name[0], length);
+  }
+  Stream.ReadBuffer(&Offset, sizeof Offset);
+  Stream.ReadBuffer(&Size, sizeof Size);
+}
+
+void TfsMountArchiveTOCItem::SaveToStream(TStream& Stream) const {
+  const auto length = static_cast<int32_t>(Name.size());
+  Stream.WriteBuffer(&length, sizeof length);
+  if (length > 0) Stream.WriteBuffer(Name.data(), length);
+  Stream.WriteBuffer(&Offset, sizeof Offset);
+  Stream.WriteBuffer(&Size, sizeof Size);
+}
+
+TfsMountArchive::TfsMountArchive(const std::string& FileName, TfsManager* Manager) : TfsMount(Manager) {
+  FMutex = SDL_CreateMutex();
+  try {
+    Open(FileName);
+  } catch (...) {
+    SDL_DestroyMutex(FMutex);
+    throw;
+  }
+}
+
+TfsMountArchive::~TfsMountArchive() {
+  CloseArchive();
+  SDL_DestroyMutex(FMutex);
+}
+
+bool TfsMountArchive::Open(const std::string& FileName) {
+  ScopedLock lock(FMutex);
+  Close();
+  FStream = std::make_unique<TFileStream>(FileName, fmOpenRead);
+  FFileName = FileName;
+  try {
+    ReadTOC();
+  } catch (const std::exception&) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+void TfsMountArchive::Close() {
+  if (!FStream) return;
+  ClearTOC();
+  FStream.reset();
+  FFileName.clear();
+}
+
+void TfsMountArchive::CloseArchive() {
+  ScopedLock lock(FMutex);
+  Close();
+}
+
+void TfsMountArchive::ReloadTOC() {
+  ScopedLock lock(FMutex);
+  if (!FStream) return;
+  try {
+    ReadTOC();
+  } catch (...) {
+    // Never keep half a table.
+    Close();
+    throw;
+  }
+}
+
+void TfsMountArchive::ReadTOC() {
+  ClearTOC();
+  if (!FStream) return;
+  FStream->SetPosition(0);
+  int32_t count = 0;
+  FStream->ReadBuffer(&count, sizeof count);
+  if (count <= 0) return;
+  // Every entry takes at least 20 bytes: a count the file cannot hold is refused before anything
+  // is allocated for it.
+  if (count > (FStream->GetSize() - FStream->GetPosition()) / 20) throw EReadError("Stream read error");
+  FTOC.reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    FTOC.emplace_back();
+    FTOC.back().LoadFromStream(*FStream);
+  }
+}
+
+int32_t TfsMountArchive::FindTOCItem(const std::string& Name) {
+  for (size_t i = 0; i < FTOC.size(); ++i)
+    if (FTOC[i].Name == Name) return static_cast<int32_t>(i);
+  return -1;
+}
+
+bool TfsMountArchive::FileExists(const std::string& FileName) {
+  const std::string name = ConvertFileName(FileName, ctLinux);
+  ScopedLock lock(FMutex);
+  return FindTOCItem(name) >= 0;
+}
+
+std::unique_ptr<TStream> TfsMountArchive::OpenFile(const std::string& FileName) {
+  ScopedLock lock(FMutex);
+  const int32_t index = FindTOCItem(FileName);
+  if (index < 0 || !FStream) return nullptr;
+  const TfsMountArchiveTOCItem& item = FTOC[static_cast<size_t>(index)];
+  try {
+    const int64_t archive_size = FStream->GetSize();
+    if (item.Offset < 0 || item.Size < 0 || item.Offset > archive_size || item.Size > archive_size - item.Offset ||
+        static_cast<uint64_t>(item.Size) > std::numeric_limits<size_t>::max() / 2)
+      return nullptr;
+    auto memory = std::make_unique<TMemoryStream>();
+    memory->SetSize(item.Size);
+    FStream->SetPosition(item.Offset);
+    FStream->ReadBuffer(memory->Memory(), item.Size);
+    memory->SetPosition(0);
+    return memory;
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+int64_t TfsMountArchive::GetFileSize(const std::string& FileName) {
+  ScopedLock lock(FMutex);
+  const int32_t index = FindTOCItem(FileName);
+  return index < 0 ? -1 : FTOC[static_cast<size_t>(index)].Size;
+}
 
 TfsManager::TfsManager() {
   FMountMutex = SDL_CreateMutex();

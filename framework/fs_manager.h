@@ -52,6 +52,58 @@ class TfsMountDirectory : public TfsMount {
   std::string FDirectory;  // always ends with a path delimiter
 };
 
+// One entry of an archive's table: name length (signed 32-bit), the name's bytes (none when the
+// length is 0 or less), offset and size (signed 64-bit), all little-endian, no padding.
+class TfsMountArchiveTOCItem {
+ public:
+  // Raises EReadError when the entry runs past the end of the stream.
+  void LoadFromStream(TStream& Stream);
+  void SaveToStream(TStream& Stream) const;
+
+  std::string Name;
+  int64_t Offset = 0;  // absolute position of the data in the archive file
+  int64_t Size = 0;
+};
+
+// A packed archive file: a signed 32-bit entry count (0 or less: empty table), the table entries
+// back to back, and the entries' data wherever their offsets point. Lookups copy the entry into a
+// memory stream. The file is untrusted: a table that cannot be read in full leaves the mount
+// closed, and an entry whose data lies outside the file opens as nothing.
+class TfsMountArchive : public TfsMount {
+ public:
+  // Raises when the file cannot be opened; an unreadable table leaves the mount closed (empty).
+  TfsMountArchive(const std::string& FileName, TfsManager* Manager);
+  ~TfsMountArchive() override;
+
+  // False when the table cannot be read; the mount is then closed.
+  bool Open(const std::string& FileName);
+  void CloseArchive();
+  // Reads the table again from the open file (rewritten in place); a table that cannot be read
+  // closes the mount and the error passes on.
+  void ReloadTOC();
+  // First entry of exactly that name, or -1. Takes no lock.
+  int32_t FindTOCItem(const std::string& Name);
+  // Empty when closed.
+  const std::string& FileName() const { return FFileName; }
+
+  // Converts "\" to "/" before matching.
+  bool FileExists(const std::string& FileName) override;
+  // Match the name exactly.
+  std::unique_ptr<TStream> OpenFile(const std::string& FileName) override;
+  int64_t GetFileSize(const std::string& FileName) override;
+
+ private:
+  // These three take no lock; their callers hold FMutex.
+  void Close();
+  void ReadTOC();
+  void ClearTOC() { FTOC.clear(); }
+
+  SDL_mutex* FMutex = nullptr;
+  std::string FFileName;
+  std::unique_ptr<TStream> FStream;
+  std::vector<TfsMountArchiveTOCItem> FTOC;
+};
+
 class TfsManager {
  public:
   TfsManager();
