@@ -68,6 +68,8 @@ void TKZ_Context::Process(float dt) {
     }
   }
   TreesChanged = false;
+  // A hook's refused call set its own code during the walk; the frame itself succeeded.
+  TKZ_Check(true, kKzNoError);
 }
 
 uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t format, uint32_t capacity) {

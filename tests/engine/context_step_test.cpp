@@ -1,0 +1,373 @@
+// The frame step driven through the recording GL fake with known matrices.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "engine/appearance.h"
+#include "engine/context.h"
+#include "engine/frustum.h"
+#include "engine/magnets.h"
+#include "engine/vertex_storage.h"
+#include "tests/support/fake_gl.h"
+
+namespace {
+
+class StepTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitContextFrustumModule();
+    ctx.SetTemplateLifetime(10);
+    ctx.SetTemplateSize(0.1f, 0.1f);
+  }
+  void TearDown() override { DoneContextFrustumModule(); }
+
+  std::vector<float> ChainX() {
+    std::vector<float> xs;
+    TKZ_LinkedList& l = ctx.GetParticles();
+    for (PKZ_ListNode n = l.Head(); n; n = l.NextOf(n)) xs.push_back(n->Data.Position[0]);
+    return xs;
+  }
+  TKZ_ParticleData& Head() { return ctx.GetParticles().Head()->Data; }
+
+  FakeGL fake;
+  TKZ_Context ctx;
+};
+
+// Records the hooks it sees and can try what a hook may not do.
+struct Hooks {
+  TKZ_Context* ctx = nullptr;
+  int steps = 0;
+  int releases = 0;
+  int gravitated = 0;
+  float age_at_step = -1;
+  bool try_forbidden = false;
+  std::vector<uint32_t> errors;
+  void OnStep(PKZ_ParticleData p, TKZ_Context* c) {
+    ++steps;
+    age_at_step = p->Age;
+    EXPECT_EQ(c, ctx);
+    EXPECT_TRUE(c->IsBusy());
+    if (try_forbidden) {
+      c->EmitParticle(0, 0, 0);
+      errors.push_back(TKZ_GetLastError());
+      c->Process(0.1f);
+      errors.push_back(TKZ_GetLastError());
+      c->Draw(true);
+      errors.push_back(TKZ_GetLastError());
+      c->ClearParticles();
+      errors.push_back(TKZ_GetLastError());
+      c->ReserveParticles(100);
+      errors.push_back(TKZ_GetLastError());
+      c->Reset();
+      errors.push_back(TKZ_GetLastError());
+      c->SetTemplateSize(3, 3);  // template setters stay usable
+    }
+  }
+  void OnRelease(PKZ_ParticleData, TKZ_Context*) { ++releases; }
+  void OnGravitated(PKZ_ParticleData, TKZ_Magnet*, TKZ_Context*) { ++gravitated; }
+};
+
+void Attach(TKZ_Context& ctx, Hooks& h) {
+  h.ctx = &ctx;
+  ctx.SetTemplateOnStep(TKZ_NotifyEvent::Bind<&Hooks::OnStep>(&h));
+  ctx.SetTemplateOnRelease(TKZ_NotifyEvent::Bind<&Hooks::OnRelease>(&h));
+  ctx.SetOnGravitated(TKZ_GravitatedEvent::Bind<&Hooks::OnGravitated>(&h));
+}
+
+}  // namespace
+
+TEST_F(StepTest, ZeroFrameTimeRunsGeometryHooksAndCullingButNeitherMovesNorAges) {
+  Hooks h;
+  Attach(ctx, h);
+  TKZ_AppearanceModel model;
+  model.AddKeyframe(0);
+  model.AddKeyframe(1);
+  model.SetColor(1, 1, 1, 1);
+  ctx.SetTemplateAppearanceModel(&model);
+  ctx.SetTemplateVelocity(1, 0, 0);
+  ctx.SetTemplateForce(0, -10, 0);
+  ctx.SetTemplateColor(0.5f, 0.5f, 0.5f, 0.5f);
+  ctx.EmitParticle(0.25f, 0, 0);
+  ctx.Process(0.0f);
+  EXPECT_EQ(TKZ_GetLastError(), 0u);
+  const TKZ_ParticleData& p = Head();
+  EXPECT_EQ(p.Position, (TKZ_Vectorf3{0.25f, 0, 0}));
+  EXPECT_EQ(p.Velocity, (TKZ_Vectorf3{1, 0, 0}));
+  EXPECT_EQ(p.Age, 0.0f);
+  EXPECT_EQ(p.Color, (TKZ_Vectorf4{0.5f, 0.5f, 0.5f, 0.5f}));  // not animated
+  EXPECT_EQ(h.steps, 1);
+  ASSERT_EQ(p.Trail.size(), 2u);
+  EXPECT_FLOAT_EQ(p.Trail[1].Vertices[1][0], 0.3f);  // geometry built
+  EXPECT_EQ(ctx.GetVertexArray().Count, 4u);
+  EXPECT_EQ(fake.Count("glGetFloatv"), 3u);  // the model-view for the view, both matrices for the frustum
+
+  ctx.Process(0.5f);
+  EXPECT_FLOAT_EQ(Head().Age, 0.05f);
+  EXPECT_EQ(Head().Color[0], 0.0f);  // animated: age 0 sits on the first keyframe
+}
+
+TEST_F(StepTest, LifeRulesAgeExactlyOneAndLifetimeZero) {
+  Hooks h;
+  Attach(ctx, h);
+  ctx.SetTemplateLifetime(2);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(1.0f);  // age 0.5
+  ctx.Process(1.0f);  // age exactly 1: still stepped
+  EXPECT_EQ(Head().Age, 1.0f);
+  ctx.Process(1.0f);  // not released yet: the test is before the step
+  EXPECT_EQ(h.steps, 3);
+  EXPECT_EQ(h.age_at_step, 1.0f);
+  EXPECT_EQ(ctx.GetParticleCount(), 1u);
+  ctx.Process(1.0f);
+  EXPECT_EQ(ctx.GetParticleCount(), 0u);
+  EXPECT_EQ(h.steps, 3);
+  EXPECT_EQ(h.releases, 1);
+
+  ctx.SetTemplateLifetime(0);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.EmitParticle(1, 0, 0);
+  ctx.Process(0.1f);
+  EXPECT_EQ(ctx.GetParticleCount(), 0u);
+  EXPECT_EQ(h.steps, 3);  // released without a step
+  EXPECT_EQ(h.releases, 3);
+  EXPECT_EQ(ctx.GetVertexArray().Count, 0u);
+}
+
+TEST_F(StepTest, HooksCannotChangeTheParticleSetWhileBusy) {
+  Hooks h;
+  h.try_forbidden = true;
+  Attach(ctx, h);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.1f);
+  EXPECT_EQ(h.errors, (std::vector<uint32_t>{3, 3, 3, 3, 3, 3}));
+  EXPECT_EQ(ctx.GetParticleCount(), 1u);
+  EXPECT_EQ(ctx.GetTemplate().Size, (TKZ_Vectorf2{3, 3}));
+  EXPECT_FALSE(ctx.IsBusy());
+  EXPECT_EQ(TKZ_GetLastError(), 0u);  // the hook's failures are not Process's
+  EXPECT_TRUE(ctx.IsEnabled(kzcFrustumCulling));
+}
+
+TEST_F(StepTest, EmptyContextTouchesNoGLState) {
+  fake.Clear();
+  ctx.Process(0.1f);
+  ctx.Draw(true);
+  ctx.Draw(false);
+  EXPECT_TRUE(fake.calls.empty());
+  EXPECT_EQ(TKZ_GetLastError(), 0u);
+}
+
+TEST_F(StepTest, BoundsAndCentreUseThePositionsBeforeTheMove) {
+  ctx.EmitParticle(0, 0, 0);
+  ctx.SetTemplateVelocity(0, 0, 4);
+  ctx.EmitParticle(2, -1, 0);
+  ctx.Process(0.5f);
+  TKZ_Vectorf3 centre, lo, hi;
+  ctx.GetParameter(kzpCenter, &centre);
+  ctx.GetParameter(kzpBoundsMin, &lo);
+  ctx.GetParameter(kzpBoundsMax, &hi);
+  EXPECT_EQ(centre, (TKZ_Vectorf3{1, -0.5f, 0}));
+  EXPECT_EQ(lo, (TKZ_Vectorf3{0, -1, 0}));
+  EXPECT_EQ(hi, (TKZ_Vectorf3{2, 0, 0}));
+  EXPECT_EQ(ctx.GetParticles().Tail()->Data.Position, (TKZ_Vectorf3{2, -1, 2}));
+}
+
+TEST_F(StepTest, SimpleAndDragMotion) {
+  // Simple: position by the old velocity, then velocity by force over mass.
+  ctx.SetPhysicsMode(kzpmSimple);
+  ctx.SetTemplateVelocity(1, 0, 0);
+  ctx.SetTemplateForce(0, 4, 0);
+  ctx.SetTemplateMass(2);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.5f);
+  EXPECT_EQ(Head().Position, (TKZ_Vectorf3{0.5f, 0, 0}));
+  EXPECT_EQ(Head().Velocity, (TKZ_Vectorf3{1, 1, 0}));
+  EXPECT_EQ(Head().Acceleration, (TKZ_Vectorf3{0, 2, 0}));
+
+  // Drag: velocity first, then position by the new velocity; extra force for one step only.
+  ctx.ClearParticles();
+  ctx.SetPhysicsMode(kzpmDrag);
+  ctx.EmitParticle(0, 0, 0);
+  Head().ExtraForce = {2, 0, 0};
+  ctx.Process(0.5f);
+  EXPECT_EQ(Head().Velocity, (TKZ_Vectorf3{1.5f, 1, 0}));
+  EXPECT_EQ(Head().Position, (TKZ_Vectorf3{0.75f, 0.5f, 0}));
+  EXPECT_EQ(Head().OldPosition, (TKZ_Vectorf3{0, 0, 0}));
+  EXPECT_EQ(Head().ExtraForce, (TKZ_Vectorf3{0, 0, 0}));
+
+  // Drag capped: a huge air resistance at most halves the speed in one step.
+  ctx.ClearParticles();
+  ctx.SetTemplateForce(0, 0, 0);
+  ctx.SetTemplateVelocity(3, 4, 0);
+  ctx.SetTemplateAirResistance(1e6f);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.1f);
+  EXPECT_NEAR(KZ_LengthVectorf3(Head().Velocity), 2.5f, 1e-5f);
+  EXPECT_NEAR(Head().Velocity[0] / Head().Velocity[1], 0.75f, 1e-6f);
+
+  // Mild drag and wind: acceleration = -v^2 k r / m along the motion plus W^2 k r / m along the wind.
+  ctx.ClearParticles();
+  ctx.SetTemplateAirResistance(0.5f);
+  ctx.SetTemplateVelocity(2, 0, 0);
+  const TKZ_Vectorf3 wind{0, 0, 3};
+  ctx.SetParameter(kzpWind, &wind);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.01f);
+  const float k = 1.29f * 0.5f;
+  EXPECT_NEAR(Head().Acceleration[0], -4 * k * 0.5f / 2, 1e-5f);
+  EXPECT_NEAR(Head().Acceleration[2], 9 * k * 0.5f / 2, 1e-5f);
+}
+
+TEST_F(StepTest, MagnetsPullInTheDragModeOnly) {
+  Hooks h;
+  Attach(ctx, h);
+  TKZ_Magnet near_magnet, far_magnet;
+  near_magnet.Position = {2, 0, 0};
+  near_magnet.Range = 5;
+  near_magnet.Strength = 10;
+  near_magnet.Mode = 4;
+  far_magnet.Position = {100, 0, 0};
+  far_magnet.Range = 1;
+  far_magnet.Strength = 10;
+  ctx.AddMagnet(&near_magnet);
+  ctx.AddMagnet(&far_magnet);
+  ctx.SetTemplateMass(2);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.001f);
+  // Gravity-like: the acceleration is Strength * G / d^2, whatever the mass.
+  EXPECT_NEAR(Head().Acceleration[0], 10 * 0.0667258f / 4, 1e-6f);
+  EXPECT_NEAR(Head().MagnetForce[0], 0.333629f, 1e-5f);
+  EXPECT_EQ(h.gravitated, 1);  // only the magnet whose pull is not zero
+
+  ctx.ClearParticles();
+  ctx.SetPhysicsMode(kzpmSimple);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.001f);
+  EXPECT_EQ(Head().Acceleration, (TKZ_Vectorf3{0, 0, 0}));
+  EXPECT_EQ(h.gravitated, 1);
+}
+
+TEST_F(StepTest, QuadAngleStartsAgainAtZeroPastTwoPi) {
+  ctx.SetTemplateLifetime(100);
+  ctx.EmitParticle(0, 0, 0);
+  Head().AngularVelocity = 3;
+  ctx.Process(2.0f);
+  EXPECT_EQ(Head().Angle, 6.0f);
+  // Turned corners: the offset (-0.5, -0.5) mirrored-turned by 6 rad.
+  const float c = std::cos(6.0f), s = std::sin(6.0f);
+  EXPECT_NEAR(Head().Trail[0].Vertices[0][0], (-0.5f * c - 0.5f * s) * 0.1f, 1e-6f);
+  EXPECT_NEAR(Head().Trail[0].Vertices[0][1], (-0.5f * s + 0.5f * c) * 0.1f, 1e-6f);
+  ctx.Process(1.0f);  // 9 >= 2 pi: back to 0, not 9 - 2 pi
+  EXPECT_EQ(Head().Angle, 0.0f);
+  Head().AngularVelocity = -1;
+  ctx.Process(1.0f);
+  EXPECT_EQ(Head().Angle, -1.0f);  // negative angles are not wrapped
+}
+
+TEST_F(StepTest, CullingSkipsTheOutputButNotTheStep) {
+  Hooks h;
+  Attach(ctx, h);
+  // Identity matrices: the view is the cube [-1, 1]^3.
+  ctx.EmitParticle(0, 0, 0);
+  ctx.EmitParticle(5, 0, 0);
+  ctx.EmitParticle(1.04f, 0, 0);  // its sphere (radius ~0.07) still reaches in
+  ctx.Process(0.5f);
+  EXPECT_EQ(ctx.GetVertexArray().Count, 8u);
+  EXPECT_EQ(h.steps, 3);
+  EXPECT_FLOAT_EQ(ctx.GetParticles().Node(1)->Data.Age, 0.05f);
+
+  ctx.Disable(kzcFrustumCulling);
+  fake.Clear();
+  ctx.Process(0.5f);
+  EXPECT_EQ(ctx.GetVertexArray().Count, 12u);
+  EXPECT_EQ(fake.Count("glGetFloatv"), 1u);  // no frustum update without culling
+
+  // Storage mode 2 (and any unknown mode) steps without output.
+  ctx.SetStorageMode(kzsNone);
+  ctx.Process(0.5f);
+  ctx.SetStorageMode(77);
+  ctx.Process(0.5f);
+  EXPECT_EQ(h.steps, 12);
+}
+
+TEST_F(StepTest, DepthSortOrdersTheChainFromTheCameraPoint) {
+  ctx.Enable(kzcDepthSort);
+  ctx.Disable(kzcFrustumCulling);
+  // Camera point = inverse rotation times the translation: (0, 0, -10) here.
+  fake.modelview[14] = -10;
+  for (float z : {3.0f, -9.0f, 20.0f, 0.0f, -5.0f, -9.0f, 8.0f}) {
+    ctx.SetTemplateVelocity(z, 0, 0);  // remembers the emission order in x... kept at rest below
+    ctx.EmitParticle(0, 0, z);
+  }
+  for (PKZ_ListNode n = ctx.GetParticles().Head(); n; n = ctx.GetParticles().NextOf(n)) n->Data.Velocity = {0, 0, 0};
+  ctx.Process(0.1f);
+  std::vector<float> dist;
+  for (PKZ_ListNode n = ctx.GetParticles().Head(); n; n = ctx.GetParticles().NextOf(n))
+    dist.push_back(std::fabs(n->Data.Position[2] + 10));
+  EXPECT_EQ(dist, (std::vector<float>{1, 1, 5, 10, 13, 18, 30}));
+  EXPECT_EQ(ctx.GetParticleCount(), 7u);
+  // Every particle was stepped exactly once despite the moves.
+  for (PKZ_ListNode n = ctx.GetParticles().Head(); n; n = ctx.GetParticles().NextOf(n))
+    EXPECT_FLOAT_EQ(n->Data.Age, 0.01f);
+  // Ties keep their order: the first of the two at z = -9 stays first.
+  EXPECT_EQ(ctx.GetParticles().Head()->Index, 1);
+}
+
+TEST_F(StepTest, TrailsFollowTheParticle) {
+  ctx.Enable(kzcTrails);
+  ctx.SetTrailLength(4);
+  ctx.Disable(kzcFrustumCulling);
+  ctx.SetTemplateSize(3, 0.5f);
+  ctx.SetTemplateVelocity(2, 0, 0);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.1f);
+  const TKZ_ParticleData& p = Head();
+  ASSERT_EQ(p.Trail.size(), 4u);
+  EXPECT_EQ(p.Trail[0].BonePosition, p.Position);
+  // Laid out behind the particle at width / 4 and then pulled to one segment (width / 3) apart.
+  for (size_t i = 1; i < 4; ++i) {
+    const float gap = KZ_LengthVectorf3(KZ_SubVectorf3(p.Trail[i - 1].BonePosition, p.Trail[i].BonePosition));
+    EXPECT_NEAR(gap, 1.0f, 1e-5f) << i;
+    EXPECT_LT(p.Trail[i].BonePosition[0], p.Trail[i - 1].BonePosition[0]);
+  }
+  // The ribbon is half the height to each side, across the view axis; texture v runs 0 .. 1.
+  EXPECT_NEAR(std::fabs(p.Trail[2].Vertices[1][1] - p.Trail[2].Vertices[0][1]), 0.5f, 1e-5f);
+  EXPECT_EQ(p.Trail[2].Vertices[1][2], p.Trail[2].Vertices[0][2]);
+  EXPECT_EQ(p.Trail[0].TexCoords[1], (TKZ_Vectorf2{1, 0}));
+  EXPECT_GT(p.Trail[3].TexCoords[0][1], p.Trail[1].TexCoords[0][1]);
+  EXPECT_EQ(ctx.GetVertexArray().Count, 12u);  // 4 per bone pair
+}
+
+namespace {
+struct HitTree : CollisionTreeInterface {
+  std::vector<int32_t> indices;
+  size_t info_size = 0;
+  void AttachContext(TKZ_Context*) override {}
+  void DetachContext(TKZ_Context*) override {}
+  bool TestParticle(PKZ_ParticleData p, int32_t index, TKZ_Context*) override {
+    indices.push_back(index);
+    info_size = p->CollisionInfo.size();
+    p->Velocity = {0, 1, 0};
+    return true;
+  }
+};
+}  // namespace
+
+TEST_F(StepTest, CollisionTreesAreAskedThroughTheirInterface) {
+  HitTree a, b;
+  ctx.AddCollisionTree(&a);
+  ctx.AddCollisionTree(&b);
+  ctx.SetTemplateVelocity(1, 0, 0);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.5f);
+  EXPECT_TRUE(a.indices.empty());  // collisions are off by default
+  ctx.Enable(kzcCollisions);
+  ctx.Process(0.5f);
+  EXPECT_EQ(a.indices, (std::vector<int32_t>{0}));
+  EXPECT_EQ(b.indices, (std::vector<int32_t>{1}));
+  EXPECT_EQ(a.info_size, 2u);
+  // Moved to x = 1 by the drag step, then after each of the two hits by the new velocity * dt.
+  EXPECT_NEAR(Head().Position[0], 1.0f, 1e-6f);
+  EXPECT_NEAR(Head().Position[1], 1.0f, 1e-6f);
+  ctx.RemoveAllCollisionTrees();  // a real tree removes itself when it is freed
+}
