@@ -47,6 +47,7 @@ class CapturedLog {
     return n;
   }
   size_t Size() const { return Lines().size(); }
+  std::string Text() const { return dir_.read("log.txt"); }
 
  private:
   TempDir dir_;
