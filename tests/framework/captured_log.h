@@ -1,7 +1,9 @@
 #pragma once
 // Points GlobalLogFile at a fresh text log (debug entries kept) for the length of a test and reads
-// the entries back.
+// the entries back; and a count of open file descriptors.
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -52,3 +54,9 @@ class CapturedLog {
  private:
   TempDir dir_;
 };
+
+// The process's open file descriptors: a file handle that is never closed shows here.
+inline int OpenFileDescriptors() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                        std::filesystem::directory_iterator()));
+}

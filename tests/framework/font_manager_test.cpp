@@ -53,7 +53,9 @@ TEST_F(Fonts, LoadsThroughTheFileSystemAndKeepsTheOldFontOnlyWhenNoFileWasFound)
 
   // Before SDL_ttf is initialised the open fails; the handle (and its file) must not leak.
   TTF_Quit();
+  const int fds = OpenFileDescriptors();
   EXPECT_FALSE(font.LoadFont(kFontFile, &fs_, "early", 10));
+  EXPECT_EQ(OpenFileDescriptors(), fds);
   EXPECT_TRUE(log.Has(lmetError, "TfntFont.LoadFont", "Couldn't load font. Library not initialized"));
 }
 
