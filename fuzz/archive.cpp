@@ -11,11 +11,16 @@
 
 namespace {
 
-std::string archive_path() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (dir && *dir ? dir : "/tmp");
-  return base + "/starlace-fuzz-archive-" + std::to_string(getpid()) + ".dat";
-}
+// The scratch archive file of this process, removed at exit.
+struct ScratchFile {
+  std::string path;
+  ScratchFile() {
+    const char* dir = std::getenv("TMPDIR");
+    const std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (dir && *dir ? dir : "/tmp");
+    path = base + "/starlace-fuzz-archive-" + std::to_string(getpid()) + ".dat";
+  }
+  ~ScratchFile() { unlink(path.c_str()); }
+};
 
 void check(bool condition) {
   if (!condition) __builtin_trap();
@@ -33,7 +38,8 @@ void probe(TfsMountArchive& archive, const std::string& name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = archive_path();
+  static const ScratchFile scratch;
+  const std::string& path = scratch.path;
   {
     TFileStream file(path, fmCreate);
     file.WriteBuffer(data, static_cast<int64_t>(size));
