@@ -145,24 +145,6 @@ TEST(SurfaceToTexture, AGivenTextureNameIsReusedAndAZeroNameStopsBeforeUploading
   SDL_FreeSurface(s);
 }
 
-TEST(SurfaceToTexture, WithoutConversionTheSurfaceIsUploadedAsItIs) {
-  FakeGL fake;
-  SDL_Surface* s = SDL_CreateRGBSurface(0, 3, 5, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000);
-  put_pixel(s, 1, 1, 0x44332211);
-  TgglTexture2D tex;
-  tex.U = 0.5f;
-  tex.Width = 9;
-  SDLSurfaceToGLTexture(s, false, 0, tex);
-  const GLCall* image = fake.Last("glTexImage2D");
-  EXPECT_EQ(image->args[3], 3);
-  EXPECT_EQ(image->args[4], 5);
-  EXPECT_EQ(texel(fake, 1, 1), (Texel{0x11, 0x22, 0x33, 0x44}));
-  EXPECT_FLOAT_EQ(tex.U, 0.5f);
-  EXPECT_EQ(tex.Width, 9);
-  EXPECT_EQ(tex.ID, 1u);
-  SDL_FreeSurface(s);
-}
-
 TEST(SurfaceToTexture, AConversionSurfaceThatCannotBeMadeIsLoggedAndNothingIsUploaded) {
   CapturedLog log;
   FakeGL fake;

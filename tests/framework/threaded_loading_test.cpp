@@ -223,20 +223,6 @@ TEST_F(Loader, ResultsAreAppliedNewestFirstAndEveryItemIsFreedOnce) {
   EXPECT_EQ(events, (std::vector<std::string>{"free5", "free6"}));
 }
 
-TEST_F(Loader, TheFileQueueHandsOutEntriesOldestFirst) {
-  TtlFileQueue queue;
-  OtherTexture target;
-  queue.Push("a.png", &target);
-  queue.Push("b.png", nullptr);
-  TtlQueueEntry first = queue.Pop();
-  EXPECT_EQ(first.FileName, "a.png");
-  EXPECT_EQ(first.Target, &target);
-  EXPECT_EQ(queue.Pop().FileName, "b.png");
-  TtlQueueEntry none = queue.Pop();
-  EXPECT_EQ(none.FileName, "");
-  EXPECT_EQ(none.Target, nullptr);
-}
-
 TEST_F(Loader, TheManagerLoadsAtOnceOrThroughItsThreadAndStopsItOnDestruction) {
   const auto started = std::chrono::steady_clock::now();
   std::shared_ptr<platform::ThreadEndSignal> second_end;
