@@ -38,7 +38,8 @@ class TkzFireworkAmmoParticleSpawn {
   TkzFireworkAmmoParticleSpawn(const TkzFireworkAmmoParticleSpawn&) = delete;
   TkzFireworkAmmoParticleSpawn& operator=(const TkzFireworkAmmoParticleSpawn&) = delete;
 
-  // Takes ownership of `node` (the previous kind is freed) and hands it this rule's effect.
+  // Takes ownership of `node` and hands it this rule's effect. The previous kind is freed, so this is
+  // for building the catalogue, not for kinds that live particles or queued actions use.
   void SetAmmo(std::unique_ptr<TkzFireworkAmmoParticleNode> node);
   void SetFirework(TkzFirework* firework);
   // Adds the children of one spawn at `particle`'s position, around its velocity. Called from the
@@ -154,6 +155,8 @@ class TkzFirework : public TKZU_Effect, public SongScriptTarget {
   // A new kind at the end of its list; its index is the kind number of Launch / Setup.
   TkzFireworkAmmoParticleNode* AddAmmoNode();
   TkzFireworkAmmoSpawnerNode* AddSpawnerNode();
+  // Frees every kind. Live particles and queued actions point at their kinds, so this runs only
+  // when there are none (the destructor calls it after the context is gone).
   void ClearNodes();
 
   // One ammo particle of launch kind `kind`. A lifeTime of NaN picks one between the kind's least and
