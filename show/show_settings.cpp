@@ -1,0 +1,60 @@
+#include "show/show_settings.h"
+
+#include <ini.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+void read_integer(const char* value, int64_t& field) {
+  // The whole value must be a decimal integer; anything else keeps the default.
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(value, &end, 10);
+  if (end != value && *end == '\0' && errno == 0) field = v;
+}
+
+void read_boolean(const char* value, bool& field) {
+  if (*value != '\0') field = value[0] == '1';
+}
+
+void read_decimal(const char* value, double& field) {
+  // A decimal number with a point, whatever the C locale says.
+  std::string s(value);
+  if (s.find(',') != std::string::npos) return;
+  char* end = nullptr;
+  const double v = std::strtod(s.c_str(), &end);
+  if (end != s.c_str() && *end == '\0') field = v;
+}
+
+int handler(void* user, const char* section, const char* name, const char* value) {
+  auto& s = *static_cast<ShowIniSettings*>(user);
+  const std::string sec = lower(section), key = lower(name);
+  if (sec == "video") {
+    if (key == "width") read_integer(value, s.Width);
+    else if (key == "height") read_integer(value, s.Height);
+    else if (key == "fullscreen") read_boolean(value, s.Fullscreen);
+  } else if (sec == "audio") {
+    if (key == "lag") read_decimal(value, s.AudioLag);
+  } else if (sec == "tweaks") {
+    if (key == "smoke") read_boolean(value, s.Smoke);
+    else if (key == "depthsort") read_boolean(value, s.DepthSort);
+  }
+  return 1;
+}
+
+}  // namespace
+
+ShowIniSettings ReadShowIniSettings(const std::string& FileName) {
+  ShowIniSettings settings;
+  ini_parse(FileName.c_str(), &handler, &settings);  // a missing file leaves the defaults
+  return settings;
+}

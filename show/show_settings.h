@@ -1,0 +1,17 @@
+#pragma once
+// The show's "settings.ini": video size and mode, audio lag, and two tweaks.
+#include <cstdint>
+#include <string>
+
+struct ShowIniSettings {
+  int64_t Width = 640;
+  int64_t Height = 480;
+  bool Fullscreen = false;
+  double AudioLag = 0.25;
+  bool Smoke = false;
+  bool DepthSort = true;
+};
+
+// Reads the file; a missing file or key gives the defaults. Booleans are true exactly when the
+// value begins with "1"; an integer or number that does not parse gives the default.
+ShowIniSettings ReadShowIniSettings(const std::string& FileName);

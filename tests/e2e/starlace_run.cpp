@@ -1,0 +1,147 @@
+#include "tests/e2e/starlace_run.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+size_t Screenshot::bright_pixels(int threshold) const {
+  size_t n = 0;
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+    const int m = std::max({rgb[i], rgb[i + 1], rgb[i + 2]});
+    n += m >= threshold;
+  }
+  return n;
+}
+
+std::string run_command(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+StarlaceRun::StarlaceRun() {
+  fs::copy_file(STARLACE_BINARY, dir_.file("starlace"));
+  fs::permissions(dir_.file("starlace"), fs::perms::owner_all);
+  fs::copy(STARLACE_DATA_DIR, dir_.file("data"), fs::copy_options::recursive);
+}
+
+StarlaceRun::~StarlaceRun() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool StarlaceRun::start(const std::vector<std::string>& args) {
+  if (!xvfb_.ok()) return false;
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (chdir(dir_.path().c_str()) != 0) _exit(126);
+    std::freopen("stdout.txt", "w", stdout);
+    std::freopen("stderr.txt", "w", stderr);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    setenv("LP_NUM_THREADS", "2", 1);
+    std::vector<std::string> all = {dir_.file("starlace")};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  if (pid_ < 0) return false;
+  const std::string search = "DISPLAY=" + xvfb_.display() +
+                             " timeout 30 xdotool search --sync --name '^Quorl Sparkade$' 2>/dev/null | head -n 1";
+  window_ = run_command(search);
+  while (!window_.empty() && (window_.back() == '\n' || window_.back() == '\r')) window_.pop_back();
+  if (window_.empty()) return false;
+  // Focus follows the pointer (no window manager): put the pointer inside the window.
+  run_command("DISPLAY=" + xvfb_.display() + " xdotool mousemove --window " + window_ + " 100 100");
+  return true;
+}
+
+void StarlaceRun::key(const std::string& name) {
+  run_command("DISPLAY=" + xvfb_.display() + " xdotool key --window " + window_ + " " + name);
+}
+
+Screenshot StarlaceRun::screenshot() const {
+  Screenshot shot;
+  const std::string xwd = dir_.file("shot.xwd");
+  run_command("DISPLAY=" + xvfb_.display() + " xwd -root -silent > " + xwd);
+  const std::string bytes = read_file(xwd);
+  // XWD: a big-endian header of 25 32-bit words, then the window name, then colour map entries,
+  // then the pixels (32 bits per pixel at depth 24 on Xvfb).
+  auto word = [&](size_t i) -> uint32_t {
+    if (bytes.size() < (i + 1) * 4) return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + i * 4;
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  };
+  const uint32_t header_size = word(0), width = word(4), height = word(5), byte_order = word(7),
+                 bits_per_pixel = word(11), bytes_per_line = word(12), ncolors = word(19);
+  if (bits_per_pixel != 32 || width == 0) return shot;
+  const size_t offset = header_size + size_t{ncolors} * 12;
+  if (bytes.size() < offset + size_t{bytes_per_line} * height) return shot;
+  shot.width = static_cast<int>(width);
+  shot.height = static_cast<int>(height);
+  shot.rgb.resize(size_t{width} * height * 3);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + offset + size_t{y} * bytes_per_line + x * 4;
+      uint8_t r, g, b;
+      if (byte_order == 0) {  // LSBFirst: B G R X
+        b = p[0]; g = p[1]; r = p[2];
+      } else {
+        r = p[1]; g = p[2]; b = p[3];
+      }
+      uint8_t* o = &shot.rgb[(size_t{y} * width + x) * 3];
+      o[0] = r; o[1] = g; o[2] = b;
+    }
+  }
+  return shot;
+}
+
+bool StarlaceRun::wait_for(const std::function<bool()>& pred, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return pred();
+}
+
+bool StarlaceRun::running() {
+  if (pid_ <= 0) return false;
+  int status;
+  return waitpid(pid_, &status, WNOHANG) == 0;
+}
+
+int StarlaceRun::wait_exit(double seconds) {
+  if (pid_ <= 0) return -1;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  int status = 0;
+  while (std::chrono::steady_clock::now() < end) {
+    const pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+  return -1;
+}

@@ -1,0 +1,59 @@
+#pragma once
+// Runs the real starlace from a fresh temporary folder (a copy of the program and a data folder)
+// under its own Xvfb, with SDL's dummy audio driver; drives it with xdotool, reads its logs and
+// takes screenshots of the root window.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+#include "tests/support/xvfb.h"
+
+struct Screenshot {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;  // width * height * 3
+  // Pixels whose brightest channel is at least `threshold`.
+  size_t bright_pixels(int threshold = 100) const;
+  bool same_as(const Screenshot& other) const { return rgb == other.rgb; }
+};
+
+class StarlaceRun {
+ public:
+  // Copies the program and the bundled data folder into a temporary folder. `edit` may change the
+  // folder before the program starts (settings, song files).
+  StarlaceRun();
+  ~StarlaceRun();
+
+  const TempDir& folder() const { return dir_; }
+  std::string data(const std::string& relative) const { return dir_.file("data/" + relative); }
+
+  // Starts the program; false when it cannot be started or no window appears within the timeout.
+  bool start(const std::vector<std::string>& args = {});
+  // Sends one key (xdotool name, e.g. "Return", "space", "1", "shift+2").
+  void key(const std::string& name);
+  Screenshot screenshot() const;
+  // Waits until pred holds, polling; false on time-out.
+  static bool wait_for(const std::function<bool()>& pred, double seconds);
+  // Waits for the program to end; returns its exit status, or -1 on time-out (then kills it).
+  int wait_exit(double seconds);
+  bool running();
+  std::string log() const { return dir_.read("log.txt"); }
+  std::string html_log() const { return dir_.read("log.html"); }
+  std::string stdout_text() const { return dir_.read("stdout.txt"); }
+  std::string stderr_text() const { return dir_.read("stderr.txt"); }
+  const Xvfb& display() const { return xvfb_; }
+  std::string window_id() const { return window_; }
+
+ private:
+  TempDir dir_;
+  Xvfb xvfb_;
+  pid_t pid_ = -1;
+  std::string window_;
+};
+
+// Runs a shell command with DISPLAY set; returns its standard output.
+std::string run_command(const std::string& command);
