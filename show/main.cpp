@@ -160,11 +160,11 @@ void TFirework::SetupProjection(int32_t Mode, int32_t Top, int32_t Left, int32_t
 
 void TFirework::InitData() {
   const std::string source = "TFirework.InitData";
-  AppearanceModels = std::make_unique<std::vector<std::unique_ptr<TKZ_AppearanceModel>>>();
+  AppearanceModels = std::make_unique<AppearanceModelList>();
   FileSystem = std::make_unique<TfsManager>();
   FileSystem->SetModDir(ApplicationPath + "data" + "/");
   Font = std::make_unique<TfntFont>(nullptr);
-  Font->LoadFont("fonts/dejavu-lgc-sans.ttf", *FileSystem, "dejavu-sans", 10);
+  Font->LoadFont("fonts/dejavu-lgc-sans.ttf", FileSystem.get(), "dejavu-sans", 10);
 
   TextureManager = std::make_unique<TtexManager>();
   LoaderManager = std::make_unique<TtlManager>();
@@ -184,14 +184,14 @@ void TFirework::InitData() {
   EffectManager->SetInterval(0.001f);
 
   Firework = std::make_unique<TkzFirework>();
-  TKZ_Context* context = Firework->Context();
+  TKZ_Context* context = &Firework->Context();
   context->AddTexture(TextureManager->GetTexture(0)->GetTextureName(), 4, 4);
   context->SetTexture(0);
   context->SetPhysicsMode(1);
   context->SetStorageMode(0);
   context->ReserveParticles(1500);
   if (DepthSort) context->Enable(8);
-  BuildFireworkCatalogue(*Firework, Smoke);
+  BuildFireworkKinds(*Firework, Smoke);
   EffectManager->AddEffect(Firework.get(), false);
 
   SongScript = std::make_unique<TSongScript>(Firework.get());
@@ -338,7 +338,7 @@ void TFirework::Stop() {
   SongScript->Reset();
   SongScript->Advance(-AudioLag);
   Firework->ClearParticles();
-  Firework->Context()->SetTexture(0);
+  Firework->Context().SetTexture(0);
 }
 
 void TFirework::Play() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/appearance.h"
+#include "engine/context.h"
 #include "engine/effect_manager.h"
 #include "framework/font_manager.h"
 #include "framework/fs_manager.h"
@@ -16,6 +17,7 @@
 #include "framework/tex_manager.h"
 #include "framework/threaded_loading.h"
 #include "show/firework.h"
+#include "show/firework_catalogue.h"
 #include "show/song_script.h"
 
 class TFirework : public TsdlApplication {
@@ -63,7 +65,7 @@ class TFirework : public TsdlApplication {
   std::unique_ptr<TtlManager> LoaderManager;
   std::unique_ptr<TtlQueue> ResultQueue;
   std::unique_ptr<TtexManager> TextureManager;
-  std::unique_ptr<std::vector<std::unique_ptr<TKZ_AppearanceModel>>> AppearanceModels;
+  std::unique_ptr<AppearanceModelList> AppearanceModels;
   bool Paused = false;
   bool Playing = false;
   std::unique_ptr<TSongScript> SongScript;

@@ -63,18 +63,28 @@ bool StarlaceRun::start(const std::vector<std::string>& args) {
     _exit(127);
   }
   if (pid_ < 0) return false;
-  const std::string search = "DISPLAY=" + xvfb_.display() +
-                             " timeout 30 xdotool search --sync --name '^Quorl Sparkade$' 2>/dev/null | head -n 1";
-  window_ = run_command(search);
-  while (!window_.empty() && (window_.back() == '\n' || window_.back() == '\r')) window_.pop_back();
-  if (window_.empty()) return false;
-  // Focus follows the pointer (no window manager): put the pointer inside the window.
-  run_command("DISPLAY=" + xvfb_.display() + " xdotool mousemove --window " + window_ + " 100 100");
+  // Wait until start-up is complete (or the program has ended), then find the window.
+  const std::string search =
+      "DISPLAY=" + xvfb_.display() + " xdotool search --name '^Quorl Sparkade$' 2>/dev/null | tail -n 1";
+  const bool ready = wait_for(
+      [&] {
+        if (!running()) return true;
+        if (log().find("]: Quorl Sparkade V0.9.0 initialized.") == std::string::npos) return false;
+        window_ = run_command(search);
+        while (!window_.empty() && (window_.back() == '\n' || window_.back() == '\r')) window_.pop_back();
+        return !window_.empty();
+      },
+      60.0);
+  if (!ready || window_.empty() || !running()) return false;
+  // Focus follows the pointer (no window manager): keep the pointer inside the window.
+  run_command("DISPLAY=" + xvfb_.display() + " xdotool mousemove --sync --window " + window_ + " 100 100 2>/dev/null");
   return true;
 }
 
 void StarlaceRun::key(const std::string& name) {
-  run_command("DISPLAY=" + xvfb_.display() + " xdotool key --window " + window_ + " " + name);
+  // Real key events through the server (XTEST), to the window under the pointer.
+  run_command("DISPLAY=" + xvfb_.display() + " xdotool mousemove --window " + window_ + " 100 100 key " + name +
+              " 2>/dev/null");
 }
 
 Screenshot StarlaceRun::screenshot() const {
@@ -91,7 +101,10 @@ Screenshot StarlaceRun::screenshot() const {
   };
   const uint32_t header_size = word(0), width = word(4), height = word(5), byte_order = word(7),
                  bits_per_pixel = word(11), bytes_per_line = word(12), ncolors = word(19);
-  if (bits_per_pixel != 32 || width == 0) return shot;
+  // Xvfb reports 24 or 32 bits per pixel depending on the visual of the windows on screen; the
+  // pixels are 4 bytes apart either way.
+  const uint32_t stride = width ? bytes_per_line / width : 0;
+  if ((bits_per_pixel != 24 && bits_per_pixel != 32) || (stride != 3 && stride != 4)) return shot;
   const size_t offset = header_size + size_t{ncolors} * 12;
   if (bytes.size() < offset + size_t{bytes_per_line} * height) return shot;
   shot.width = static_cast<int>(width);
@@ -99,12 +112,13 @@ Screenshot StarlaceRun::screenshot() const {
   shot.rgb.resize(size_t{width} * height * 3);
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
-      const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + offset + size_t{y} * bytes_per_line + x * 4;
+      const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + offset + size_t{y} * bytes_per_line + x * stride;
       uint8_t r, g, b;
-      if (byte_order == 0) {  // LSBFirst: B G R X
+      if (byte_order == 0) {  // LSBFirst: B G R [X]
         b = p[0]; g = p[1]; r = p[2];
       } else {
-        r = p[1]; g = p[2]; b = p[3];
+        const unsigned char* q = stride == 4 ? p + 1 : p;
+        r = q[0]; g = q[1]; b = q[2];
       }
       uint8_t* o = &shot.rgb[(size_t{y} * width + x) * 3];
       o[0] = r; o[1] = g; o[2] = b;
@@ -122,21 +136,29 @@ bool StarlaceRun::wait_for(const std::function<bool()>& pred, double seconds) {
   return pred();
 }
 
+namespace {
+int exit_code(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+}  // namespace
+
 bool StarlaceRun::running() {
   if (pid_ <= 0) return false;
-  int status;
-  return waitpid(pid_, &status, WNOHANG) == 0;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+  pid_ = -1;
+  exit_status_ = exit_code(status);
+  return false;
 }
 
 int StarlaceRun::wait_exit(double seconds) {
-  if (pid_ <= 0) return -1;
+  if (pid_ <= 0) return exit_status_;
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   int status = 0;
   while (std::chrono::steady_clock::now() < end) {
     const pid_t r = waitpid(pid_, &status, WNOHANG);
     if (r == pid_) {
       pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      exit_status_ = exit_code(status);
+      return exit_status_;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

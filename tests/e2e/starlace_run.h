@@ -31,7 +31,8 @@ class StarlaceRun {
   const TempDir& folder() const { return dir_; }
   std::string data(const std::string& relative) const { return dir_.file("data/" + relative); }
 
-  // Starts the program; false when it cannot be started or no window appears within the timeout.
+  // Starts the program and waits until its start-up is complete and its window is found; false
+  // when it could not start, ended during start-up, or took too long.
   bool start(const std::vector<std::string>& args = {});
   // Sends one key (xdotool name, e.g. "Return", "space", "1", "shift+2").
   void key(const std::string& name);
@@ -52,6 +53,7 @@ class StarlaceRun {
   TempDir dir_;
   Xvfb xvfb_;
   pid_t pid_ = -1;
+  int exit_status_ = -1;  // once the program has ended
   std::string window_;
 };
 
