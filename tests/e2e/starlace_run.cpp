@@ -82,9 +82,16 @@ bool StarlaceRun::start(const std::vector<std::string>& args) {
 }
 
 void StarlaceRun::key(const std::string& name) {
-  // Real key events through the server (XTEST), to the window under the pointer.
-  run_command("DISPLAY=" + xvfb_.display() + " xdotool mousemove --window " + window_ + " 100 100 key " + name +
-              " 2>/dev/null");
+  // Real key events through the server (XTEST), to the window under the pointer. Modifiers are
+  // held down around the key with pauses, so the program sees them whatever its event timing.
+  std::string modifiers, key = name;
+  for (size_t plus; (plus = key.find('+')) != std::string::npos; key.erase(0, plus + 1))
+    modifiers += " " + key.substr(0, plus);
+  std::string command = "DISPLAY=" + xvfb_.display() + " xdotool mousemove --window " + window_ + " 100 100";
+  if (!modifiers.empty()) command += " keydown" + modifiers + " sleep 0.1";
+  command += " key " + key;
+  if (!modifiers.empty()) command += " sleep 0.1 keyup" + modifiers;
+  run_command(command + " 2>/dev/null");
 }
 
 Screenshot StarlaceRun::screenshot() const {
