@@ -1,6 +1,7 @@
 // Vertex output and drawing of a particle context: the writers that put one particle into
 // interleaved vertex memory, the filling of the two storages by the walk, and Draw.
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 
@@ -68,11 +69,11 @@ void TKZ_Context::FillVertexArray(const Walk& walk) {
 uint32_t TKZ_Context::WriteParticle(TKZ_ParticleData& p, uint8_t*& write, uint32_t format, uint32_t room) {
   if (format == GL_C4UB_V3F) {
     if (room < 1) return 0;
-    T_C4UB_V3F_Vertex v;
-    for (size_t i = 0; i < 4; ++i) v.Color[i] = colour_byte(p.Color[i]);
-    std::memcpy(v.Position, p.Position.data(), sizeof v.Position);
-    std::memcpy(write, &v, sizeof v);
-    write += sizeof v;
+    const uint8_t bytes[4] = {colour_byte(p.Color[0]), colour_byte(p.Color[1]), colour_byte(p.Color[2]),
+                              colour_byte(p.Color[3])};
+    std::memcpy(write + offsetof(T_C4UB_V3F_Vertex, Color), bytes, sizeof bytes);
+    std::memcpy(write + offsetof(T_C4UB_V3F_Vertex, Position), p.Position.data(), sizeof(float) * 3);
+    write += sizeof(T_C4UB_V3F_Vertex);
     return 1;
   }
 
@@ -112,26 +113,22 @@ uint32_t TKZ_Context::WriteParticle(TKZ_ParticleData& p, uint8_t*& write, uint32
         const int vertex = corner[1];
         const float u = b.TexCoords[vertex][0] / columns + u0;
         const float v = v0 - b.TexCoords[vertex][1] / rows;
+        // Field by field straight into the storage: a record built on the stack and copied whole
+        // would be read back before its parts are stored, which stalls the store pipeline.
         if (floats) {
-          T_T2F_C4F_N3F_V3F_Vertex out;
-          out.TexCoord[0] = u;
-          out.TexCoord[1] = v;
-          out.Color[0] = p.Color[0];
-          out.Color[1] = p.Color[1];
-          out.Color[2] = p.Color[2];
-          out.Color[3] = alpha;
-          std::memcpy(out.Normal, b.Normals[vertex].data(), sizeof out.Normal);
-          std::memcpy(out.Position, b.Vertices[vertex].data(), sizeof out.Position);
-          std::memcpy(write, &out, sizeof out);
-          write += sizeof out;
+          const float fields[12] = {u, v, p.Color[0], p.Color[1], p.Color[2], alpha,
+                                    b.Normals[vertex][0], b.Normals[vertex][1], b.Normals[vertex][2],
+                                    b.Vertices[vertex][0], b.Vertices[vertex][1], b.Vertices[vertex][2]};
+          static_assert(sizeof fields == sizeof(T_T2F_C4F_N3F_V3F_Vertex), "all floats, in memory order");
+          std::memcpy(write, fields, sizeof fields);
+          write += sizeof(T_T2F_C4F_N3F_V3F_Vertex);
         } else {
-          T_T2F_C4UB_V3F_Vertex out;
-          out.TexCoord[0] = u;
-          out.TexCoord[1] = v;
-          std::memcpy(out.Color, bytes, sizeof bytes);
-          std::memcpy(out.Position, b.Vertices[vertex].data(), sizeof out.Position);
-          std::memcpy(write, &out, sizeof out);
-          write += sizeof out;
+          std::memcpy(write + offsetof(T_T2F_C4UB_V3F_Vertex, TexCoord), &u, sizeof u);
+          std::memcpy(write + offsetof(T_T2F_C4UB_V3F_Vertex, TexCoord) + sizeof u, &v, sizeof v);
+          std::memcpy(write + offsetof(T_T2F_C4UB_V3F_Vertex, Color), bytes, sizeof bytes);
+          std::memcpy(write + offsetof(T_T2F_C4UB_V3F_Vertex, Position), b.Vertices[vertex].data(),
+                      sizeof(float) * 3);
+          write += sizeof(T_T2F_C4UB_V3F_Vertex);
         }
       }
     }

@@ -19,8 +19,9 @@ std::vector<double> numbers(A... a) {
   return std::vector<double>{as_number(a)...};
 }
 
+// The argument list is built only while recording, so a fake with recording off allocates nothing.
 #define FAKE_RECORD(name, ...) \
-  if (g_current) g_current->Record(#name, numbers(__VA_ARGS__))
+  if (g_current && g_current->recording) g_current->Record(#name, numbers(__VA_ARGS__))
 
 // Entry points with behaviour are written out; the rest only record (FAKE_PLAIN below).
 #define STARLACE_UNPAREN(...) __VA_ARGS__
