@@ -27,6 +27,7 @@ void quit(StarlaceRun& run) {
   run.key("Escape");
   const int status = run.wait_exit(60);
   EXPECT_EQ(status, 0) << "log:\n" << run.log() << "\nstderr:\n" << run.stderr_text();
+  EXPECT_EQ(run.own_leaks(), "");
 }
 
 bool bright(const StarlaceRun& run, size_t at_least = 20) { return run.screenshot().bright_pixels() >= at_least; }
@@ -166,7 +167,9 @@ TEST(Show, MissingParticleTextureEndsStartUpCleanly) {
   EXPECT_TRUE(contains(log, "Exception occured during initialization: Exception class = Exception; Message = "
                             "Initialization error. See log for details."))
       << log;
-  EXPECT_EQ(run.stderr_text(), "Exception: Initialization error. See log for details.\n");
+  EXPECT_EQ(run.stderr_text().rfind("Exception: Initialization error. See log for details.\n", 0), 0u)
+      << run.stderr_text();
+  EXPECT_EQ(run.own_leaks(), "");
 }
 
 }  // namespace

@@ -46,6 +46,8 @@ class StarlaceRun {
   std::string html_log() const { return dir_.read("log.html"); }
   std::string stdout_text() const { return dir_.read("stdout.txt"); }
   std::string stderr_text() const { return dir_.read("stderr.txt"); }
+  // Leak reports (sanitizer builds) whose stack passes through the project's own sources.
+  std::string own_leaks() const;
   const Xvfb& display() const { return xvfb_; }
   std::string window_id() const { return window_; }
 
