@@ -5,6 +5,7 @@
 
 #include "framework/gl_binding.h"
 #include "framework/helpers.h"
+#include "framework/sdl_lock.h"
 
 TlmLogFile* GlobalLogFile = nullptr;
 
@@ -56,21 +57,14 @@ std::string file_part(const std::string& path) {
   return p == std::string::npos ? path : path.substr(p + 1);
 }
 
-// Holds the level and write mutexes in that order for the length of one entry.
+// Holds the level and write mutexes, in that order, for the length of one entry.
 class EntryLock {
  public:
-  EntryLock(SDL_mutex* level, SDL_mutex* write) : level_(level), write_(write) {
-    SDL_mutexP(level_);
-    SDL_mutexP(write_);
-  }
-  ~EntryLock() {
-    SDL_mutexV(write_);
-    SDL_mutexV(level_);
-  }
+  EntryLock(SDL_mutex* level, SDL_mutex* write) : level_(level), write_(write) {}
 
  private:
-  SDL_mutex* level_;
-  SDL_mutex* write_;
+  SdlMutexLock level_;
+  SdlMutexLock write_;
 };
 }  // namespace
 
@@ -151,41 +145,29 @@ void TlmLogFile::LogExtensions() {
 }
 
 void TlmLogFile::SetMinLevel(TlmEntryType Level) {
-  SDL_mutexP(LevelMutex);
+  SdlMutexLock lock(LevelMutex);
   MinLevel = Level;
-  SDL_mutexV(LevelMutex);
 }
 
 TlmEntryType TlmLogFile::GetMinLevel() {
-  SDL_mutexP(LevelMutex);
-  const TlmEntryType level = MinLevel;
-  SDL_mutexV(LevelMutex);
-  return level;
+  SdlMutexLock lock(LevelMutex);
+  return MinLevel;
 }
 
 void TlmLogFile::SetEchoToConsole(bool Value) {
-  SDL_mutexP(EchoMutex);
+  SdlMutexLock lock(EchoMutex);
   EchoToConsole = Value;
-  SDL_mutexV(EchoMutex);
 }
 
 bool TlmLogFile::GetEchoToConsole() {
-  SDL_mutexP(EchoMutex);
-  const bool echo = EchoToConsole;  // every build is a console program
-  SDL_mutexV(EchoMutex);
-  return echo;
+  SdlMutexLock lock(EchoMutex);
+  return EchoToConsole;  // every build is a console program
 }
 
 void TlmLogFile::ClearTextLog() {
-  SDL_mutexP(WriteMutex);
+  SdlMutexLock lock(WriteMutex);
   TextStream.reset();
-  try {
-    TextStream = std::make_unique<TFileStream>(FileName, fmCreate);
-  } catch (...) {
-    SDL_mutexV(WriteMutex);
-    throw;
-  }
-  SDL_mutexV(WriteMutex);
+  TextStream = std::make_unique<TFileStream>(FileName, fmCreate);
 }
 
 void TlmLogFile::WriteEntry(TlmEntryType Level, const std::string& Message, const std::string& Source,

@@ -5,6 +5,7 @@
 #include "framework/format.h"
 #include "framework/helpers.h"
 #include "framework/log_manager.h"
+#include "framework/sdl_lock.h"
 #include "platform/clock.h"
 #include "platform/program_path.h"
 
@@ -20,14 +21,6 @@ double clock_diff(double later, double earlier) {
   return d;
 }
 
-class MutexLock {
- public:
-  explicit MutexLock(SDL_mutex* m) : m_(m) { SDL_mutexP(m_); }
-  ~MutexLock() { SDL_mutexV(m_); }
-
- private:
-  SDL_mutex* m_;
-};
 }  // namespace
 
 TsdlApplicationVersion MakeApplicationVersion(uint16_t Major, uint16_t Minor, uint16_t Build,
@@ -154,7 +147,7 @@ void TsdlApplication::WriteHeapTraceHeader() {
 void TsdlApplication::LoadSettings() {
   auto settings = std::make_unique<TsdlSettings>();
   settings->LoadFromFile(ApplicationPath + "settings.dat", true);
-  MutexLock lock(SettingsMutex);
+  SdlMutexLock lock(SettingsMutex);
   Settings = std::move(settings);
 }
 
@@ -179,18 +172,18 @@ void TsdlApplication::DoneAll() {
   if (GetInitLevels() & InitLevelBit(ilSDL)) DoneSDL();
   std::unique_ptr<TsdlSettings> settings;
   {
-    MutexLock lock(SettingsMutex);
+    SdlMutexLock lock(SettingsMutex);
     settings = std::move(Settings);
   }
 }
 
 TsdlInitLevels TsdlApplication::GetInitLevels() {
-  MutexLock lock(InitLevelsMutex);
+  SdlMutexLock lock(InitLevelsMutex);
   return InitLevels;
 }
 
 void TsdlApplication::SetInitLevels(TsdlInitLevels Levels) {
-  MutexLock lock(InitLevelsMutex);
+  SdlMutexLock lock(InitLevelsMutex);
   InitLevels = Levels;
 }
 
@@ -199,7 +192,7 @@ void TsdlApplication::AddInitLevel(TsdlInitLevel Level) { SetInitLevels(GetInitL
 void TsdlApplication::RemoveInitLevel(TsdlInitLevel Level) { SetInitLevels(GetInitLevels() & ~InitLevelBit(Level)); }
 
 TsdlSettings* TsdlApplication::GetSettings() {
-  MutexLock lock(SettingsMutex);
+  SdlMutexLock lock(SettingsMutex);
   return Settings.get();
 }
 

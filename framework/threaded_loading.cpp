@@ -1,5 +1,7 @@
 #include "framework/threaded_loading.h"
 
+#include "framework/sdl_lock.h"
+
 #include <SDL/SDL_image.h>
 
 #include "framework/fs_manager.h"
@@ -11,17 +13,6 @@
 namespace {
 const char* const kProcessFile = "TtlTextureThread.ProcessFile";
 const char* const kManagerDestroy = "TtlManager.Destroy";
-
-class SdlMutexLock {
- public:
-  explicit SdlMutexLock(SDL_mutex* m) : m_(m) { SDL_mutexP(m_); }
-  ~SdlMutexLock() { SDL_mutexV(m_); }
-  SdlMutexLock(const SdlMutexLock&) = delete;
-  SdlMutexLock& operator=(const SdlMutexLock&) = delete;
-
- private:
-  SDL_mutex* m_;
-};
 
 class SectionLock {
  public:

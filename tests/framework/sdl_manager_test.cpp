@@ -9,6 +9,7 @@
 #include "framework/helpers.h"
 #include "framework/log_manager.h"
 #include "platform/clock.h"
+#include "tests/support/app_folder.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -29,17 +30,6 @@ class FakeClock {
     platform::set_clock_source(&fake_clock);
   }
   ~FakeClock() { platform::set_clock_source(nullptr); }
-};
-
-// Points ApplicationPath at a temporary folder for the length of a test.
-class AppFolder {
- public:
-  AppFolder() : old_(ApplicationPath) { ApplicationPath = dir.path(); }
-  ~AppFolder() { ApplicationPath = old_; }
-  TempDir dir;
-
- private:
-  std::string old_;
 };
 
 class TestApp : public TsdlApplication {

@@ -8,20 +8,11 @@
 #include "framework/gl_binding.h"
 #include "framework/log_manager.h"
 #include "framework/sdl_manager.h"
+#include "tests/support/app_folder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/xvfb.h"
 
 namespace {
-
-class AppFolder {
- public:
-  AppFolder() : old_(ApplicationPath) { ApplicationPath = dir.path(); }
-  ~AppFolder() { ApplicationPath = old_; }
-  TempDir dir;
-
- private:
-  std::string old_;
-};
 
 class QuitAfterKeysApp : public TsdlApplication {
  public:
