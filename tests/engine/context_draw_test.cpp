@@ -79,6 +79,18 @@ TEST_F(DrawTest, QuadVerticesCarryCellCoordinatesAndRoundedColourBytes) {
   EXPECT_EQ(v[0].Color[0], 128);
   EXPECT_EQ(v[0].Color[2], 64);
   EXPECT_EQ(v[0].Color[3], 1);
+
+  // The product is rounded once, from its exact value: 0.3f * 255 = 76.500003 -> 77 and
+  // 0.9f * 255 = 229.49999 -> 229 (a float product would first round to 76.5 and 229.5).
+  ctx.ClearParticles();
+  ctx.SetTemplateColor(0.3f, 0.9f, 0.7f, 0.3f);
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.0f);
+  v = ArrayVertices<T_T2F_C4UB_V3F_Vertex>();
+  EXPECT_EQ(v[0].Color[0], 77);
+  EXPECT_EQ(v[0].Color[1], 229);
+  EXPECT_EQ(v[0].Color[2], 178);
+  EXPECT_EQ(v[0].Color[3], 77);
 }
 
 TEST_F(DrawTest, LayersCrossFadeOnlyWithTwoLayers) {
