@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -15,11 +18,11 @@ std::string lower(std::string s) {
 }
 
 void read_integer(const char* value, int64_t& field) {
-  // The whole value must be a decimal integer; anything else keeps the default.
+  // The whole value must be a decimal 32-bit integer; anything else keeps the default.
   char* end = nullptr;
   errno = 0;
   const long long v = std::strtoll(value, &end, 10);
-  if (end != value && *end == '\0' && errno == 0) field = v;
+  if (end != value && *end == '\0' && errno == 0 && v >= INT32_MIN && v <= INT32_MAX) field = v;
 }
 
 void read_boolean(const char* value, bool& field) {
@@ -27,12 +30,12 @@ void read_boolean(const char* value, bool& field) {
 }
 
 void read_decimal(const char* value, double& field) {
-  // A decimal number with a point, whatever the C locale says.
+  // A decimal number with a point, whatever the C locale says; no "nan", "inf" or hex forms.
   std::string s(value);
-  if (s.find(',') != std::string::npos) return;
+  if (s.empty() || s.find_first_not_of("0123456789+-.eE") != std::string::npos) return;
   char* end = nullptr;
   const double v = std::strtod(s.c_str(), &end);
-  if (end != s.c_str() && *end == '\0') field = v;
+  if (end != s.c_str() && *end == '\0' && std::isfinite(v)) field = v;
 }
 
 int handler(void* user, const char* section, const char* name, const char* value) {
@@ -55,6 +58,16 @@ int handler(void* user, const char* section, const char* name, const char* value
 
 ShowIniSettings ReadShowIniSettings(const std::string& FileName) {
   ShowIniSettings settings;
-  ini_parse(FileName.c_str(), &handler, &settings);  // a missing file leaves the defaults
+  std::ifstream file(FileName, std::ios::binary);
+  if (!file) return settings;  // a missing file leaves the defaults
+  // Lines are taken without their indentation: the reader would join an indented line to the
+  // value before it.
+  std::string text, line;
+  while (std::getline(file, line)) {
+    const size_t start = line.find_first_not_of(" \t");
+    if (start != std::string::npos) text.append(line, start, std::string::npos);
+    text += '\n';
+  }
+  ini_parse_string(text.c_str(), &handler, &settings);
   return settings;
 }

@@ -70,6 +70,17 @@ TEST(Show, StartsAndShutsDownWithItsLogLines) {
   EXPECT_EQ(run.folder().read("heaptrc.txt").substr(0, 3), "***");
 }
 
+TEST(Show, SettingsIniSizesTheWindow) {
+  StarlaceRun run;
+  run.folder().write("settings.ini", "; window\n[video]\n  width=320\n  height=240\n");
+  ASSERT_TRUE(run.start()) << run.stderr_text();
+  EXPECT_TRUE(contains(run.stdout_text(), "320x240\n")) << run.stdout_text();
+  const std::string geometry =
+      run_command("DISPLAY=" + run.display().display() + " xdotool getwindowgeometry " + run.window_id());
+  EXPECT_TRUE(contains(geometry, "Geometry: 320x240")) << geometry;
+  quit(run);
+}
+
 TEST(Show, ReturnPlaysTheBundledShowSpaceFreezesBackspaceClears) {
   StarlaceRun run;
   ASSERT_TRUE(run.start()) << run.stderr_text();

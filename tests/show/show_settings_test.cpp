@@ -41,4 +41,20 @@ TEST(ShowSettings, ValueRules) {
   EXPECT_TRUE(t.DepthSort);
 }
 
+TEST(ShowSettings, IndentedKeysAndOddNumbers) {
+  // Indented lines are keys of their own, not continuations of the value above.
+  const ShowIniSettings s = read("[video]\r\n  width=320\r\n\theight=240\r\n  [audio]\r\n  lag=0.125\r\n");
+  EXPECT_EQ(s.Width, 320);
+  EXPECT_EQ(s.Height, 240);
+  EXPECT_DOUBLE_EQ(s.AudioLag, 0.125);
+
+  const ShowIniSettings t = read("[video]\nwidth=5000000000\nheight=-1\n[audio]\nlag=nan\n");
+  EXPECT_EQ(t.Width, 640);  // beyond a 32-bit integer: the default
+  EXPECT_EQ(t.Height, -1);  // a number; the window settings keep its low 16 bits
+  EXPECT_DOUBLE_EQ(t.AudioLag, 0.25);
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=inf\n").AudioLag, 0.25);
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=0x1p-3\n").AudioLag, 0.25);
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=-5e-1\n").AudioLag, -0.5);
+}
+
 }  // namespace
