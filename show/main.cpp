@@ -159,6 +159,18 @@ void TFirework::SetupProjection(int32_t Mode, int32_t Top, int32_t Left, int32_t
 }
 
 void TFirework::InitData() {
+  try {
+    init_data();
+  } catch (...) {
+    // A step that fails leaves nothing half made behind: release what the earlier steps created
+    // while SDL and OpenGL are still up, in the order of the data shut-down.
+    release_data();
+    throw;
+  }
+  TsdlApplication::InitData();
+}
+
+void TFirework::init_data() {
   const std::string source = "TFirework.InitData";
   AppearanceModels = std::make_unique<AppearanceModelList>();
   FileSystem = std::make_unique<TfsManager>();
@@ -214,7 +226,6 @@ void TFirework::InitData() {
   Paused = false;
   Playing = false;
   SongTime = 0.0;
-  TsdlApplication::InitData();
 }
 
 void TFirework::load_song_scripts() {
@@ -236,6 +247,11 @@ void TFirework::Idle() {
 }
 
 void TFirework::DoneData() {
+  release_data();
+  TsdlApplication::DoneData();
+}
+
+void TFirework::release_data() {
   Firework.reset();
   EffectManager.reset();
   LoaderManager.reset();
@@ -246,7 +262,6 @@ void TFirework::DoneData() {
   TextureManager.reset();
   FileSystem.reset();
   AppearanceModels.reset();
-  TsdlApplication::DoneData();
 }
 
 void TFirework::DoneQuorl() { TsdlApplication::DoneQuorl(); }

@@ -82,6 +82,8 @@ class TFirework : public TsdlApplication {
   double TotalTime = 0.0;
 
  private:
+  void init_data();
+  void release_data();
   void load_song_scripts();
 };
 
