@@ -212,7 +212,9 @@ void TSongScript::Seek(double t) {
 
 void TSongScript::Advance(double dt) {
   ScriptTime += dt;
-  if (!(ScriptTime >= NextActionTime)) return;
+  // A script of untimed actions only has no time to wait for (its next time is NaN): its actions
+  // are due at once, like untimed actions after the timed ones.
+  if (std::isnan(ScriptTime) || ScriptTime < NextActionTime) return;
   const int32_t count = static_cast<int32_t>(Actions.size());
   int32_t i = NextAction;
   while (i < count) {

@@ -172,6 +172,18 @@ TEST(SongScript, NegativeSetupsAndUntimedActions) {
   EXPECT_EQ(Kinds(target), (std::vector<int32_t>{3, 1}));
   script.Advance(1);
   EXPECT_EQ(Kinds(target), (std::vector<int32_t>{3, 1, 2, 5}));
+
+  // With nothing but untimed actions there is no time to wait for: they run with the first step.
+  RecordingTarget untimed_target;
+  TSongScript untimed(&untimed_target);
+  LoadScriptText(untimed, Launch("", 4) + Launch("", 6));
+  untimed.Prepare();
+  untimed.Advance(-0.25);
+  EXPECT_EQ(Kinds(untimed_target), (std::vector<int32_t>{4, 6}));
+  untimed.Advance(std::numeric_limits<double>::quiet_NaN());  // a clock that is no time runs nothing
+  untimed.Reset();
+  untimed.Advance(std::numeric_limits<double>::quiet_NaN());
+  EXPECT_EQ(untimed_target.calls.size(), 2u);
 }
 
 TEST(SongScript, UnknownKindsAreLoggedAndSkippedWhileTheShowPlays) {
