@@ -600,10 +600,10 @@ void TKZU_FaceEmitter::AddFace(const TKZ_Vectorf3& p, const TKZ_Vectorf3& q, con
   f.Vertex = p;
   f.Edge1 = KZ_SubVectorf3(q, p);
   f.Edge2 = KZ_SubVectorf3(r, q);
-  // Rounding can carry the cosine of nearly parallel edges past 1, where the arc cosine has no value.
-  float c = KZ_DotVectorf3(KZ_NormalizeVectorf3(f.Edge1), KZ_NormalizeVectorf3(f.Edge2));
-  c = std::max(-1.0f, std::min(1.0f, c));
-  f.Area = 0.5f * KZ_LengthVectorf3(f.Edge1) * KZ_LengthVectorf3(f.Edge2) * std::sin(std::acos(c));
+  // Half the edges' lengths times the sine of their angle, taken as half the cross product's length:
+  // the angle's arc cosine loses the area of slim faces (and has no value when rounding carries the
+  // cosine of parallel edges past 1).
+  f.Area = 0.5f * KZ_LengthVectorf3(KZ_CrossVectorf3(f.Edge1, f.Edge2));
   TotalArea += f.Area;
   f.Frame.Col0 = KZ_NormalizeVectorf3(f.Edge1);
   f.Frame.Col2 = KZ_NormalizeVectorf3(KZ_CrossVectorf3(f.Edge1, f.Edge2));
