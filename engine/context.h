@@ -234,4 +234,7 @@ class TKZ_Context {
   TKZ_Vectorf3 ViewTranslation{};
   bool TreesChanged = false;
   bool Busy = false;
+  // Scratch of the sorted walk, indexed by slot: the camera distance of each particle the walk has
+  // stepped, so that moving a particle towards the head compares without touching the slots.
+  std::vector<float> Distances;
 };

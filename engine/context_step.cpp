@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "engine/appearance.h"
 #include "engine/context.h"
@@ -15,26 +16,27 @@
 namespace {
 constexpr float kTwoPi = 6.28318530717958647692f;
 
-// A hint to fetch memory the walk is about to read; the walk is bound by memory latency, not by
-// arithmetic, once the particles outgrow the caches.
-inline void prefetch(const void* p) {
+// Hints to fetch memory the walk is about to read; the walk is bound by memory latency, not by
+// arithmetic, once the particles outgrow the caches. They must be inlined: the compiler takes a call
+// that only prefetches for one without effect and drops it.
 #if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(p);
+#define KZ_PREFETCH(address) __builtin_prefetch(address)
+#define KZ_ALWAYS_INLINE inline __attribute__((always_inline))
 #else
-  (void)p;
+#define KZ_PREFETCH(address) ((void)(address))
+#define KZ_ALWAYS_INLINE inline
 #endif
-}
 
-// Every cache line of a pool slot, and the bones of its particle (whose header the slot holds).
-inline void prefetch_node(const TKZ_ListNode& node) {
+// Every cache line of a pool slot.
+KZ_ALWAYS_INLINE void prefetch_node(const TKZ_ListNode& node) {
   const char* base = reinterpret_cast<const char*>(&node);
-  for (size_t offset = 0; offset < sizeof(TKZ_ListNode); offset += 64) prefetch(base + offset);
+  for (size_t offset = 0; offset < sizeof(TKZ_ListNode); offset += 64) KZ_PREFETCH(base + offset);
 }
-inline void prefetch_bones(const TKZ_ListNode& node) {
+// The bones of a particle (whose header the slot holds).
+KZ_ALWAYS_INLINE void prefetch_bones(const TKZ_ListNode& node) {
   const char* bones = reinterpret_cast<const char*>(node.Data.Trail.data());
-  if (!bones) return;
   const size_t bytes = node.Data.Trail.size() * sizeof(TKZ_SkeletonBone);
-  for (size_t offset = 0; offset < bytes; offset += 64) prefetch(bones + offset);
+  for (size_t offset = 0; offset < bytes; offset += 64) KZ_PREFETCH(bones + offset);
 }
 }  // namespace
 
@@ -102,28 +104,48 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
   uint32_t written = 0;
   TKZ_LinkedList& list = *Particles;
   const TKZ_Frustum* frustum = KZ_ContextFrustum;
+  // Moving a node towards the tail meets only particles not yet stepped in this walk, whose
+  // positions are as they were; moving it towards the head meets only particles already stepped,
+  // whose distances were noted right after their step (a hook changes only its own particle). So
+  // each particle is measured once for the second kind of move.
+  const bool sort = Capabilities[kzcDepthSort];
+  float* distances = nullptr;
+  if (sort) {
+    try {
+      if (Distances.size() < list.Items.size()) Distances.resize(list.Items.size());
+      distances = Distances.data();
+    } catch (const std::bad_alloc&) {
+      // Without the room the sort measures at each comparison.
+    }
+  }
 
-  // Memory is fetched a few nodes ahead along the chain. `ahead` is a node whose slot was fetched an
-  // iteration ago: now its links and trail header are there, so its bones and its successor's slot
-  // are fetched next. The depth sort may move nodes under the look-ahead; that only fetches the wrong
-  // memory, the walk itself follows the real links.
-  constexpr int kAhead = 16;
-  int32_t ahead = list.First;
-  for (int i = 0; i < kAhead && ahead >= 0; ++i) {
-    prefetch_node(list.Items[static_cast<size_t>(ahead)]);
-    if (i + 1 < kAhead) ahead = list.Items[static_cast<size_t>(ahead)].Next;
+  // Memory is fetched ahead along the chain (whose links are a small array of their own): the slots
+  // of the node kSlotsAhead on, and the bones of the node kBonesAhead on, whose slot, holding the
+  // trail's header, was fetched some iterations ago. The depth sort may move nodes under the
+  // look-ahead; that only fetches the wrong memory, the walk itself follows the real links.
+  constexpr int kSlotsAhead = 16;
+  constexpr int kBonesAhead = 8;
+  int32_t slots_ahead = list.First;
+  int32_t bones_ahead = list.First;
+  for (int i = 0; i < kSlotsAhead && slots_ahead >= 0; ++i) {
+    prefetch_node(list.Items[static_cast<size_t>(slots_ahead)]);
+    slots_ahead = list.NextIndex(slots_ahead);
+    if (i < kBonesAhead && bones_ahead >= 0) bones_ahead = list.NextIndex(bones_ahead);
   }
   int32_t index = list.First;
   while (index >= 0) {
-    PKZ_ListNode node = &list.Items[static_cast<size_t>(index)];
-    index = node->Next;
-    if (ahead >= 0) {
-      const TKZ_ListNode& fetched = list.Items[static_cast<size_t>(ahead)];
-      prefetch_bones(fetched);
-      ahead = fetched.Next;
-      if (ahead >= 0) prefetch_node(list.Items[static_cast<size_t>(ahead)]);
+    const int32_t current = index;
+    PKZ_ListNode node = &list.Items[static_cast<size_t>(current)];
+    index = list.NextIndex(current);
+    if (slots_ahead >= 0) {
+      prefetch_node(list.Items[static_cast<size_t>(slots_ahead)]);
+      slots_ahead = list.NextIndex(slots_ahead);
     }
-    if (Capabilities[kzcDepthSort] && list.SortTowardsTail(node, walk.camera)) continue;  // met again later
+    if (bones_ahead >= 0) {
+      prefetch_bones(list.Items[static_cast<size_t>(bones_ahead)]);
+      bones_ahead = list.NextIndex(bones_ahead);
+    }
+    if (sort && list.SortTowardsTail(node, walk.camera)) continue;  // met again later
     TKZ_ParticleData& p = node->Data;
     if (p.Age > 1.0f) {
       list.Release(node, this);
@@ -139,7 +161,12 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
       }
       if (visible) written += WriteParticle(p, out, format, capacity - written);
     }
-    if (Capabilities[kzcDepthSort]) list.SortTowardsHead(node, walk.camera);
+    if (distances) {
+      distances[current] = particle_distance(p, walk.camera);
+      list.SortTowardsHead(current, distances);
+    } else if (sort) {
+      list.SortTowardsHead(node, walk.camera);
+    }
   }
   Busy = false;
   return written;

@@ -4,10 +4,6 @@
 
 namespace {
 uint32_t g_last_error = kKzNoError;
-
-float distance_to(const TKZ_ParticleData& p, const TKZ_Vectorf3& camera) {
-  return KZ_LengthVectorf3(KZ_SubVectorf3(p.Position, camera));
-}
 }  // namespace
 
 uint32_t TKZ_GetLastError() { return g_last_error; }
@@ -17,18 +13,20 @@ bool TKZ_Check(bool condition, uint32_t code) {
   return condition;
 }
 
+void TKZ_LinkedList::GrowSlots(size_t total, size_t free_entries) {
+  Items.reserve(total);
+  Links.reserve(total);
+  if (FreeIndices.size() < free_entries) FreeIndices.reserve(free_entries);
+  Items.resize(total);
+  Links.resize(total);
+  if (FreeIndices.size() < free_entries) FreeIndices.resize(free_entries);
+}
+
 void TKZ_LinkedList::Reserve(int32_t total) {
   const int64_t extra = int64_t{total} - (int64_t{Count} + int64_t{FreeCount});
   if (extra <= 0) return;
   const size_t old_size = Items.size();
-  // Room first, so that a failed allocation leaves the pool as it was.
-  if (FreeIndices.size() < FreeCount + static_cast<size_t>(extra)) {
-    FreeIndices.reserve(FreeCount + static_cast<size_t>(extra));
-  }
-  Items.resize(static_cast<size_t>(total));
-  if (FreeIndices.size() < FreeCount + static_cast<size_t>(extra)) {
-    FreeIndices.resize(FreeCount + static_cast<size_t>(extra));
-  }
+  GrowSlots(static_cast<size_t>(total), FreeCount + static_cast<size_t>(extra));
   // Descending, so that the lowest new index is on top and handed out first.
   for (int64_t i = total - 1; i >= static_cast<int64_t>(old_size); --i) {
     FreeIndices[FreeCount++] = static_cast<int32_t>(i);
@@ -42,9 +40,7 @@ PKZ_ListNode TKZ_LinkedList::Add() {
   } else {
     const uint32_t step = Step();
     const size_t old_size = Items.size();
-    if (FreeIndices.size() < step - 1) FreeIndices.reserve(step - 1);
-    Items.resize(old_size + step);
-    if (FreeIndices.size() < step - 1) FreeIndices.resize(step - 1);
+    GrowSlots(old_size + step, step - 1);
     index = static_cast<int32_t>(old_size);
     for (uint32_t i = step - 1; i >= 1; --i) {
       FreeIndices[FreeCount++] = static_cast<int32_t>(old_size + i);
@@ -52,10 +48,9 @@ PKZ_ListNode TKZ_LinkedList::Add() {
   }
   TKZ_ListNode& node = Items[static_cast<size_t>(index)];
   node.Index = index;
-  node.Prev = Last;
-  node.Next = -1;
+  LinkOf(index) = {Last, -1};
   if (Last >= 0) {
-    Items[static_cast<size_t>(Last)].Next = index;
+    LinkOf(Last).Next = index;
   } else {
     First = index;
   }
@@ -64,16 +59,19 @@ PKZ_ListNode TKZ_LinkedList::Add() {
   return &node;
 }
 
-void TKZ_LinkedList::Unlink(PKZ_ListNode node) {
-  if (node->Prev >= 0) {
-    Items[static_cast<size_t>(node->Prev)].Next = node->Next;
+void TKZ_LinkedList::Unlink(PKZ_ListNode node) { UnlinkIndex(node->Index); }
+
+void TKZ_LinkedList::UnlinkIndex(int32_t index) {
+  const TKZ_ListLink link = LinkOf(index);
+  if (link.Prev >= 0) {
+    LinkOf(link.Prev).Next = link.Next;
   } else {
-    First = node->Next;
+    First = link.Next;
   }
-  if (node->Next >= 0) {
-    Items[static_cast<size_t>(node->Next)].Prev = node->Prev;
+  if (link.Next >= 0) {
+    LinkOf(link.Next).Prev = link.Prev;
   } else {
-    Last = node->Prev;
+    Last = link.Prev;
   }
 }
 
@@ -94,58 +92,76 @@ void TKZ_LinkedList::Release(PKZ_ListNode node, TKZ_Context* context) {
   }
 }
 
-void TKZ_LinkedList::InsertBefore(PKZ_ListNode node, PKZ_ListNode before) {
-  node->Prev = before->Prev;
-  node->Next = before->Index;
-  if (before->Prev >= 0) {
-    Items[static_cast<size_t>(before->Prev)].Next = node->Index;
+void TKZ_LinkedList::InsertBefore(int32_t index, int32_t before) {
+  TKZ_ListLink& link = LinkOf(index);
+  TKZ_ListLink& successor = LinkOf(before);
+  link = {successor.Prev, before};
+  if (successor.Prev >= 0) {
+    LinkOf(successor.Prev).Next = index;
   } else {
-    First = node->Index;
+    First = index;
   }
-  before->Prev = node->Index;
+  successor.Prev = index;
 }
 
-void TKZ_LinkedList::InsertAfter(PKZ_ListNode node, PKZ_ListNode after) {
-  node->Next = after->Next;
-  node->Prev = after->Index;
-  if (after->Next >= 0) {
-    Items[static_cast<size_t>(after->Next)].Prev = node->Index;
+void TKZ_LinkedList::InsertAfter(int32_t index, int32_t after) {
+  TKZ_ListLink& link = LinkOf(index);
+  TKZ_ListLink& predecessor = LinkOf(after);
+  link = {after, predecessor.Next};
+  if (predecessor.Next >= 0) {
+    LinkOf(predecessor.Next).Prev = index;
   } else {
-    Last = node->Index;
+    Last = index;
   }
-  after->Next = node->Index;
+  predecessor.Next = index;
+}
+
+template <class DistanceOf>
+bool TKZ_LinkedList::MoveTowardsTail(int32_t index, const DistanceOf& distance_of) {
+  const int32_t next = NextIndex(index);
+  if (next < 0) return false;
+  const float d = distance_of(index);
+  for (int32_t other = next; other >= 0; other = NextIndex(other)) {
+    if (distance_of(other) >= d) {
+      if (other == next) return false;
+      UnlinkIndex(index);
+      InsertBefore(index, other);
+      return true;
+    }
+  }
+  const int32_t tail = Last;
+  UnlinkIndex(index);
+  InsertAfter(index, tail);
+  return true;
+}
+
+template <class DistanceOf>
+bool TKZ_LinkedList::MoveTowardsHead(int32_t index, const DistanceOf& distance_of) {
+  const int32_t prev = PrevIndex(index);
+  if (prev < 0) return false;
+  const float d = distance_of(index);
+  for (int32_t other = prev; other >= 0; other = PrevIndex(other)) {
+    if (distance_of(other) <= d) {
+      if (other == prev) return false;
+      UnlinkIndex(index);
+      InsertAfter(index, other);
+      return true;
+    }
+  }
+  const int32_t head = First;
+  UnlinkIndex(index);
+  InsertBefore(index, head);
+  return true;
 }
 
 bool TKZ_LinkedList::SortTowardsTail(PKZ_ListNode node, const TKZ_Vectorf3& camera) {
-  if (node->Next < 0) return false;
-  const float d = distance_to(node->Data, camera);
-  for (PKZ_ListNode other = NextOf(node); other; other = NextOf(other)) {
-    if (distance_to(other->Data, camera) >= d) {
-      if (other->Index == node->Next) return false;
-      Unlink(node);
-      InsertBefore(node, other);
-      return true;
-    }
-  }
-  PKZ_ListNode tail = Tail();
-  Unlink(node);
-  InsertAfter(node, tail);
-  return true;
+  return MoveTowardsTail(node->Index, [this, &camera](int32_t i) { return particle_distance(Node(i)->Data, camera); });
 }
 
 bool TKZ_LinkedList::SortTowardsHead(PKZ_ListNode node, const TKZ_Vectorf3& camera) {
-  if (node->Prev < 0) return false;
-  const float d = distance_to(node->Data, camera);
-  for (PKZ_ListNode other = PrevOf(node); other; other = PrevOf(other)) {
-    if (distance_to(other->Data, camera) <= d) {
-      if (other->Index == node->Prev) return false;
-      Unlink(node);
-      InsertAfter(node, other);
-      return true;
-    }
-  }
-  PKZ_ListNode head = Head();
-  Unlink(node);
-  InsertBefore(node, head);
-  return true;
+  return MoveTowardsHead(node->Index, [this, &camera](int32_t i) { return particle_distance(Node(i)->Data, camera); });
+}
+
+bool TKZ_LinkedList::SortTowardsHead(int32_t index, const float* distances) {
+  return MoveTowardsHead(index, [distances](int32_t i) { return distances[i]; });
 }

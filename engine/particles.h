@@ -75,14 +75,25 @@ struct TKZ_ParticleData {
   TKZ_Material* Material = nullptr;   // not owned
 };
 
+// The distance by which the depth order ranks a particle.
+inline float particle_distance(const TKZ_ParticleData& p, const TKZ_Vectorf3& camera) {
+  return KZ_LengthVectorf3(KZ_SubVectorf3(p.Position, camera));
+}
+
 // ---- Pool ----
+// One pool slot. Its links in the live chain are kept apart from it (TKZ_LinkedList::Links), so
+// that following the chain and reordering it touch a small array instead of the large records.
 struct TKZ_ListNode {
   TKZ_ParticleData Data;
   int32_t Index = -1;  // the slot's own index
+};
+using PKZ_ListNode = TKZ_ListNode*;
+
+// The neighbours of a slot in the live chain, -1 for none.
+struct TKZ_ListLink {
   int32_t Prev = -1;
   int32_t Next = -1;
 };
-using PKZ_ListNode = TKZ_ListNode*;
 
 class TKZ_LinkedList {
  public:
@@ -105,14 +116,21 @@ class TKZ_LinkedList {
   // `camera`; true when it moved. Ties stay in place.
   bool SortTowardsTail(PKZ_ListNode node, const TKZ_Vectorf3& camera);
   bool SortTowardsHead(PKZ_ListNode node, const TKZ_Vectorf3& camera);
+  // The same move towards the head with the distances taken from `distances`, indexed by slot: the
+  // entries of the node and of every node before it must hold the distances of their positions.
+  // The particle walk measures each particle once, after its step, instead of at every comparison.
+  bool SortTowardsHead(int32_t index, const float* distances);
 
   PKZ_ListNode Node(int32_t index) { return index < 0 ? nullptr : &Items[static_cast<size_t>(index)]; }
   PKZ_ListNode Head() { return Node(First); }
   PKZ_ListNode Tail() { return Node(Last); }
-  PKZ_ListNode NextOf(PKZ_ListNode node) { return Node(node->Next); }
-  PKZ_ListNode PrevOf(PKZ_ListNode node) { return Node(node->Prev); }
+  PKZ_ListNode NextOf(PKZ_ListNode node) { return Node(NextIndex(node->Index)); }
+  PKZ_ListNode PrevOf(PKZ_ListNode node) { return Node(PrevIndex(node->Index)); }
+  int32_t NextIndex(int32_t index) const { return Links[static_cast<size_t>(index)].Next; }
+  int32_t PrevIndex(int32_t index) const { return Links[static_cast<size_t>(index)].Prev; }
 
   std::vector<TKZ_ListNode> Items;   // every slot, live and free
+  std::vector<TKZ_ListLink> Links;   // the chain links of every slot, beside Items
   std::vector<int32_t> FreeIndices;  // entries 0 .. FreeCount-1 are the free stack, top last
   int32_t First = -1;
   int32_t Last = -1;
@@ -121,7 +139,16 @@ class TKZ_LinkedList {
   uint32_t GrowthStep = 10;  // slots added when a node is needed and the stack is empty
 
  private:
-  void InsertBefore(PKZ_ListNode node, PKZ_ListNode before);
-  void InsertAfter(PKZ_ListNode node, PKZ_ListNode after);
+  TKZ_ListLink& LinkOf(int32_t index) { return Links[static_cast<size_t>(index)]; }
+  // Items and Links grow together; room for both is taken first, so that a failed allocation
+  // leaves the pool as it was.
+  void GrowSlots(size_t total, size_t free_entries);
+  void UnlinkIndex(int32_t index);
+  void InsertBefore(int32_t index, int32_t before);
+  void InsertAfter(int32_t index, int32_t after);
+  template <class DistanceOf>
+  bool MoveTowardsTail(int32_t index, const DistanceOf& distance_of);
+  template <class DistanceOf>
+  bool MoveTowardsHead(int32_t index, const DistanceOf& distance_of);
   uint32_t Step() const { return GrowthStep > 0 ? GrowthStep : 1; }
 };
