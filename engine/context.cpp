@@ -175,6 +175,7 @@ void TKZ_Context::ClearParticles() {
   auto fresh = std::make_unique<TKZ_LinkedList>();
   if (Particles) fresh->GrowthStep = Particles->GrowthStep;
   Particles = std::move(fresh);
+  LastSortedCount = 0;
 }
 
 void TKZ_Context::SetGrowthStep(uint32_t n) { Particles->GrowthStep = n; }

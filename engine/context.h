@@ -234,7 +234,14 @@ class TKZ_Context {
   TKZ_Vectorf3 ViewTranslation{};
   bool TreesChanged = false;
   bool Busy = false;
-  // Scratch of the sorted walk, indexed by slot: the camera distance of each particle the walk has
-  // stepped, so that moving a particle towards the head compares without touching the slots.
-  std::vector<float> Distances;
+  // Scratch of the sorted walk: the particles it has stepped so far, in chain order, with their
+  // camera distances; and the same list as the last sorted walk left it, the first LastSortedCount
+  // entries of LastSorted, which tells the next walk what to fetch ahead (see ProcessParticles).
+  struct SortedParticle {
+    int32_t Index;
+    float Distance;
+  };
+  std::vector<SortedParticle> SortedFront;
+  std::vector<SortedParticle> LastSorted;
+  size_t LastSortedCount = 0;
 };

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "engine/appearance.h"
 #include "engine/context.h"
@@ -27,10 +28,13 @@ constexpr float kTwoPi = 6.28318530717958647692f;
 #define KZ_ALWAYS_INLINE inline
 #endif
 
-// Every cache line of a pool slot.
+// The cache lines of a pool slot that the walk reads: the record up to its step hook (the release
+// hook, the owner's fields and the collision state further on are seldom read).
 KZ_ALWAYS_INLINE void prefetch_node(const TKZ_ListNode& node) {
   const char* base = reinterpret_cast<const char*>(&node);
-  for (size_t offset = 0; offset < sizeof(TKZ_ListNode); offset += 64) KZ_PREFETCH(base + offset);
+  const char* end = reinterpret_cast<const char*>(&node.Data.OnStep + 1);
+  for (const char* line = base; line < end; line += 64) KZ_PREFETCH(line);
+  KZ_PREFETCH(end - 1);
 }
 // The bones of a particle (whose header the slot holds).
 KZ_ALWAYS_INLINE void prefetch_bones(const TKZ_ListNode& node) {
@@ -104,51 +108,85 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
   uint32_t written = 0;
   TKZ_LinkedList& list = *Particles;
   const TKZ_Frustum* frustum = KZ_ContextFrustum;
-  // Moving a node towards the tail meets only particles not yet stepped in this walk, whose
-  // positions are as they were; moving it towards the head meets only particles already stepped,
-  // whose distances were noted right after their step (a hook changes only its own particle). So
-  // each particle is measured once for the second kind of move.
+  // With the depth sort, the particles stepped so far form the front of the chain, in the same order
+  // as in SortedFront: a particle moved towards the tail lands behind them and a released one leaves
+  // the chain. Moving the stepped particle towards the head therefore meets only them, and their
+  // distances have not changed since their own step (a hook changes only its own particle), so the
+  // move scans that array from its end, comparing as SortTowardsHead would, instead of following
+  // links and measuring again at each comparison.
   const bool sort = Capabilities[kzcDepthSort];
-  float* distances = nullptr;
+  SortedParticle* front = nullptr;
+  size_t front_size = 0;
   if (sort) {
     try {
-      if (Distances.size() < list.Items.size()) Distances.resize(list.Items.size());
-      distances = Distances.data();
+      if (SortedFront.size() < list.Count) SortedFront.resize(list.Count);
+      front = SortedFront.data();
     } catch (const std::bad_alloc&) {
-      // Without the room the sort measures at each comparison.
+      // Without the room the sort walks the links and measures at each comparison.
     }
   }
 
-  // Memory is fetched ahead along the chain (whose links are a small array of their own): the slots
-  // of the node kSlotsAhead on, and the bones of the node kBonesAhead on, whose slot, holding the
-  // trail's header, was fetched some iterations ago. The depth sort may move nodes under the
-  // look-ahead; that only fetches the wrong memory, the walk itself follows the real links.
-  constexpr int kSlotsAhead = 16;
-  constexpr int kBonesAhead = 8;
-  int32_t slots_ahead = list.First;
-  int32_t bones_ahead = list.First;
-  for (int i = 0; i < kSlotsAhead && slots_ahead >= 0; ++i) {
-    prefetch_node(list.Items[static_cast<size_t>(slots_ahead)]);
-    slots_ahead = list.NextIndex(slots_ahead);
-    if (i < kBonesAhead && bones_ahead >= 0) bones_ahead = list.NextIndex(bones_ahead);
+  // Memory is fetched ahead of the walk: the slots of the node kSlotsAhead on, and the bones of the
+  // node kBonesAhead on, whose slot (holding the trail's header) was fetched some nodes ago.
+  // Following the links ahead would itself wait on memory at every node, so a sorted walk takes the
+  // nodes ahead from the order that the last sorted walk left, which is the chain's order now but
+  // for particles emitted since (they come last) and the moves to come. Only prefetches depend on
+  // it: a wrong guess costs time, and the walk itself follows the links.
+  constexpr size_t kSlotsAhead = 16;
+  constexpr size_t kBonesAhead = 8;
+  const SortedParticle* last_order = front && LastSortedCount > 0 ? LastSorted.data() : nullptr;
+  const size_t items = list.Items.size();
+  int32_t slots_ahead = -1;  // without the last order: the chase along the links
+  int32_t bones_ahead = -1;
+  if (last_order) {
+    for (size_t i = 0; i < kSlotsAhead && i < LastSortedCount; ++i) {
+      const size_t slot = static_cast<size_t>(last_order[i].Index);
+      if (slot < items) prefetch_node(list.Items[slot]);
+    }
+  } else {
+    slots_ahead = list.First;
+    bones_ahead = list.First;
+    for (size_t i = 0; i < kSlotsAhead && slots_ahead >= 0; ++i) {
+      prefetch_node(list.Items[static_cast<size_t>(slots_ahead)]);
+      slots_ahead = list.NextIndex(slots_ahead);
+      if (i < kBonesAhead && bones_ahead >= 0) bones_ahead = list.NextIndex(bones_ahead);
+    }
   }
+  size_t released = 0;
   int32_t index = list.First;
   while (index >= 0) {
     const int32_t current = index;
     PKZ_ListNode node = &list.Items[static_cast<size_t>(current)];
     index = list.NextIndex(current);
-    if (slots_ahead >= 0) {
-      prefetch_node(list.Items[static_cast<size_t>(slots_ahead)]);
-      slots_ahead = list.NextIndex(slots_ahead);
-    }
-    if (bones_ahead >= 0) {
-      prefetch_bones(list.Items[static_cast<size_t>(bones_ahead)]);
-      bones_ahead = list.NextIndex(bones_ahead);
+    if (last_order) {
+      // The nodes done so far (stepped or released) are the first of the last order.
+      const size_t done = front_size + released;
+      if (done + kSlotsAhead < LastSortedCount) {
+        const size_t slot = static_cast<size_t>(last_order[done + kSlotsAhead].Index);
+        if (slot < items) {
+          prefetch_node(list.Items[slot]);
+          KZ_PREFETCH(&list.Links[slot]);
+        }
+      }
+      if (done + kBonesAhead < LastSortedCount) {
+        const size_t slot = static_cast<size_t>(last_order[done + kBonesAhead].Index);
+        if (slot < items) prefetch_bones(list.Items[slot]);
+      }
+    } else {
+      if (slots_ahead >= 0) {
+        prefetch_node(list.Items[static_cast<size_t>(slots_ahead)]);
+        slots_ahead = list.NextIndex(slots_ahead);
+      }
+      if (bones_ahead >= 0) {
+        prefetch_bones(list.Items[static_cast<size_t>(bones_ahead)]);
+        bones_ahead = list.NextIndex(bones_ahead);
+      }
     }
     if (sort && list.SortTowardsTail(node, walk.camera)) continue;  // met again later
     TKZ_ParticleData& p = node->Data;
     if (p.Age > 1.0f) {
       list.Release(node, this);
+      ++released;
       continue;
     }
     ProcessParticle(p, walk);
@@ -161,12 +199,23 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
       }
       if (visible) written += WriteParticle(p, out, format, capacity - written);
     }
-    if (distances) {
-      distances[current] = particle_distance(p, walk.camera);
-      list.SortTowardsHead(current, distances);
+    if (front) {
+      const float d = particle_distance(p, walk.camera);
+      size_t place = front_size;
+      while (place > 0 && !(front[place - 1].Distance <= d)) --place;
+      if (place < front_size) {
+        list.MoveAfter(current, place > 0 ? front[place - 1].Index : -1);
+        std::memmove(front + place + 1, front + place, (front_size - place) * sizeof(SortedParticle));
+      }
+      front[place] = {current, d};
+      ++front_size;
     } else if (sort) {
       list.SortTowardsHead(node, walk.camera);
     }
+  }
+  if (front) {
+    std::swap(SortedFront, LastSorted);
+    LastSortedCount = front_size;
   }
   Busy = false;
   return written;

@@ -59,7 +59,7 @@ PKZ_ListNode TKZ_LinkedList::Add() {
   return &node;
 }
 
-void TKZ_LinkedList::Unlink(PKZ_ListNode node) { UnlinkIndex(node->Index); }
+void TKZ_LinkedList::Unlink(PKZ_ListNode node) { UnlinkIndex(IndexOf(node)); }
 
 void TKZ_LinkedList::UnlinkIndex(int32_t index) {
   const TKZ_ListLink link = LinkOf(index);
@@ -78,7 +78,7 @@ void TKZ_LinkedList::UnlinkIndex(int32_t index) {
 void TKZ_LinkedList::Release(PKZ_ListNode node, TKZ_Context* context) {
   Unlink(node);
   if (FreeIndices.size() == FreeCount) FreeIndices.resize(FreeIndices.size() + Step());
-  FreeIndices[FreeCount++] = node->Index;
+  FreeIndices[FreeCount++] = IndexOf(node);
   --Count;
   TKZ_ParticleData& p = node->Data;
   if (p.OnRelease.Assigned()) p.OnRelease(&p, context);
@@ -116,52 +116,48 @@ void TKZ_LinkedList::InsertAfter(int32_t index, int32_t after) {
   predecessor.Next = index;
 }
 
-template <class DistanceOf>
-bool TKZ_LinkedList::MoveTowardsTail(int32_t index, const DistanceOf& distance_of) {
+float TKZ_LinkedList::DistanceOf(int32_t index, const TKZ_Vectorf3& camera) const {
+  return particle_distance(Items[static_cast<size_t>(index)].Data, camera);
+}
+
+bool TKZ_LinkedList::SortTowardsTail(PKZ_ListNode node, const TKZ_Vectorf3& camera) {
+  const int32_t index = IndexOf(node);
   const int32_t next = NextIndex(index);
   if (next < 0) return false;
-  const float d = distance_of(index);
+  const float d = DistanceOf(index, camera);
   for (int32_t other = next; other >= 0; other = NextIndex(other)) {
-    if (distance_of(other) >= d) {
+    if (DistanceOf(other, camera) >= d) {
       if (other == next) return false;
       UnlinkIndex(index);
       InsertBefore(index, other);
       return true;
     }
   }
-  const int32_t tail = Last;
-  UnlinkIndex(index);
-  InsertAfter(index, tail);
+  MoveAfter(index, Last);
   return true;
-}
-
-template <class DistanceOf>
-bool TKZ_LinkedList::MoveTowardsHead(int32_t index, const DistanceOf& distance_of) {
-  const int32_t prev = PrevIndex(index);
-  if (prev < 0) return false;
-  const float d = distance_of(index);
-  for (int32_t other = prev; other >= 0; other = PrevIndex(other)) {
-    if (distance_of(other) <= d) {
-      if (other == prev) return false;
-      UnlinkIndex(index);
-      InsertAfter(index, other);
-      return true;
-    }
-  }
-  const int32_t head = First;
-  UnlinkIndex(index);
-  InsertBefore(index, head);
-  return true;
-}
-
-bool TKZ_LinkedList::SortTowardsTail(PKZ_ListNode node, const TKZ_Vectorf3& camera) {
-  return MoveTowardsTail(node->Index, [this, &camera](int32_t i) { return particle_distance(Node(i)->Data, camera); });
 }
 
 bool TKZ_LinkedList::SortTowardsHead(PKZ_ListNode node, const TKZ_Vectorf3& camera) {
-  return MoveTowardsHead(node->Index, [this, &camera](int32_t i) { return particle_distance(Node(i)->Data, camera); });
+  const int32_t index = IndexOf(node);
+  const int32_t prev = PrevIndex(index);
+  if (prev < 0) return false;
+  const float d = DistanceOf(index, camera);
+  for (int32_t other = prev; other >= 0; other = PrevIndex(other)) {
+    if (DistanceOf(other, camera) <= d) {
+      if (other == prev) return false;
+      MoveAfter(index, other);
+      return true;
+    }
+  }
+  MoveAfter(index, -1);
+  return true;
 }
 
-bool TKZ_LinkedList::SortTowardsHead(int32_t index, const float* distances) {
-  return MoveTowardsHead(index, [distances](int32_t i) { return distances[i]; });
+void TKZ_LinkedList::MoveAfter(int32_t index, int32_t after) {
+  UnlinkIndex(index);
+  if (after >= 0) {
+    InsertAfter(index, after);
+  } else {
+    InsertBefore(index, First);
+  }
 }

@@ -116,16 +116,15 @@ class TKZ_LinkedList {
   // `camera`; true when it moved. Ties stay in place.
   bool SortTowardsTail(PKZ_ListNode node, const TKZ_Vectorf3& camera);
   bool SortTowardsHead(PKZ_ListNode node, const TKZ_Vectorf3& camera);
-  // The same move towards the head with the distances taken from `distances`, indexed by slot: the
-  // entries of the node and of every node before it must hold the distances of their positions.
-  // The particle walk measures each particle once, after its step, instead of at every comparison.
-  bool SortTowardsHead(int32_t index, const float* distances);
+  // Moves the node at slot `index` to just after the slot `after`, or to the head when `after` is
+  // -1; `after` is another live node.
+  void MoveAfter(int32_t index, int32_t after);
 
   PKZ_ListNode Node(int32_t index) { return index < 0 ? nullptr : &Items[static_cast<size_t>(index)]; }
   PKZ_ListNode Head() { return Node(First); }
   PKZ_ListNode Tail() { return Node(Last); }
-  PKZ_ListNode NextOf(PKZ_ListNode node) { return Node(NextIndex(node->Index)); }
-  PKZ_ListNode PrevOf(PKZ_ListNode node) { return Node(PrevIndex(node->Index)); }
+  PKZ_ListNode NextOf(PKZ_ListNode node) { return Node(NextIndex(IndexOf(node))); }
+  PKZ_ListNode PrevOf(PKZ_ListNode node) { return Node(PrevIndex(IndexOf(node))); }
   int32_t NextIndex(int32_t index) const { return Links[static_cast<size_t>(index)].Next; }
   int32_t PrevIndex(int32_t index) const { return Links[static_cast<size_t>(index)].Prev; }
 
@@ -140,15 +139,14 @@ class TKZ_LinkedList {
 
  private:
   TKZ_ListLink& LinkOf(int32_t index) { return Links[static_cast<size_t>(index)]; }
+  // The slot of a node by its address, which spares reading the far end of the record for Index.
+  int32_t IndexOf(const TKZ_ListNode* node) const { return static_cast<int32_t>(node - Items.data()); }
   // Items and Links grow together; room for both is taken first, so that a failed allocation
   // leaves the pool as it was.
   void GrowSlots(size_t total, size_t free_entries);
   void UnlinkIndex(int32_t index);
   void InsertBefore(int32_t index, int32_t before);
   void InsertAfter(int32_t index, int32_t after);
-  template <class DistanceOf>
-  bool MoveTowardsTail(int32_t index, const DistanceOf& distance_of);
-  template <class DistanceOf>
-  bool MoveTowardsHead(int32_t index, const DistanceOf& distance_of);
+  float DistanceOf(int32_t index, const TKZ_Vectorf3& camera) const;
   uint32_t Step() const { return GrowthStep > 0 ? GrowthStep : 1; }
 };
