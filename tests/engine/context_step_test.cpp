@@ -313,6 +313,62 @@ TEST_F(StepTest, DepthSortOrdersTheChainFromTheCameraPoint) {
   EXPECT_EQ(ctx.GetParticles().Head()->Index, 1);
 }
 
+// Moves every third particle it steps far along z, as a step hook may do with its own particle.
+struct Teleporter {
+  int steps = 0;
+  void OnStep(PKZ_ParticleData p, TKZ_Context*) {
+    if (++steps % 3 == 0) p->Position[2] += (steps % 2 ? 25.0f : -25.0f);
+  }
+};
+
+TEST_F(StepTest, DepthSortKeepsTheWholeChainOrderedThroughCameraMovesHooksDeathsAndBirths) {
+  ctx.Enable(kzcDepthSort);
+  ctx.Disable(kzcFrustumCulling);
+  Teleporter hook;
+  ctx.SetTemplateOnStep(TKZ_NotifyEvent::Bind<&Teleporter::OnStep>(&hook));
+  uint32_t seed = 7;
+  auto next = [&seed](float span) {
+    seed = seed * 1103515245u + 12345u;
+    return span * static_cast<float>((seed >> 8) & 0xFFFF) / 65535.0f;
+  };
+  auto emit = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      ctx.SetTemplateLifetime(0.05f + next(0.5f));
+      ctx.SetTemplateVelocity(next(4) - 2, next(4) - 2, next(4) - 2);
+      // Whole numbers, so that equal distances occur.
+      ctx.EmitParticle(std::round(next(20) - 10), std::round(next(20) - 10), std::round(next(20) - 10));
+    }
+  };
+  emit(300);
+  for (int frame = 0; frame < 40; ++frame) {
+    // A camera that moves through the cloud: with the identity rotation its point is the translation.
+    const TKZ_Vectorf3 camera{0.5f * static_cast<float>(frame) - 10, 0, static_cast<float>(frame % 7) - 3};
+    fake.modelview[12] = camera[0];
+    fake.modelview[13] = camera[1];
+    fake.modelview[14] = camera[2];
+    const int steps_before = hook.steps;
+    const uint32_t live_before = ctx.GetParticleCount();
+    ctx.Process(0.02f);
+    TKZ_LinkedList& l = ctx.GetParticles();
+    std::vector<int32_t> forward;
+    float last = -1;
+    for (PKZ_ListNode n = l.Head(); n; n = l.NextOf(n)) {
+      const float d = KZ_LengthVectorf3(KZ_SubVectorf3(n->Data.Position, camera));
+      EXPECT_LE(last, d) << "frame " << frame << " at " << forward.size();
+      last = d;
+      forward.push_back(n->Index);
+    }
+    std::vector<int32_t> backward;
+    for (PKZ_ListNode n = l.Tail(); n; n = l.PrevOf(n)) backward.insert(backward.begin(), n->Index);
+    ASSERT_EQ(forward, backward);
+    ASSERT_EQ(forward.size(), ctx.GetParticleCount());
+    // Every survivor was stepped once, the dead not at all.
+    EXPECT_EQ(static_cast<uint32_t>(hook.steps - steps_before), ctx.GetParticleCount());
+    EXPECT_LE(ctx.GetParticleCount(), live_before);
+    emit(10 + frame % 5);
+  }
+}
+
 TEST_F(StepTest, TrailsFollowTheParticle) {
   ctx.Enable(kzcTrails);
   ctx.SetTrailLength(4);
