@@ -8,6 +8,15 @@ namespace {
 // surface or stopping just short of it is not let through by rounding.
 bool in_range(float t) { return t >= -0.0003f && t <= 1.0003f; }
 
+// Of the two roots mid ± half of a quadratic along the step, the earlier one inside the step.
+bool earliest_root(float mid, float half, float& t) {
+  const float t1 = mid + half, t2 = mid - half;
+  const bool first = in_range(t1), second = in_range(t2) && (!first || t2 < t1);
+  if (!first && !second) return false;
+  t = second ? t2 : t1;
+  return true;
+}
+
 TKZ_Vectorf3 to_tree(const TKZ_Matrixf3& R, const TKZ_Vectorf3& T, const TKZ_Vectorf3& local) {
   return KZ_AddVectorf3(KZ_TransformVectorf3(local, R), T);
 }
@@ -123,22 +132,8 @@ bool TKZ_Col_Sphere::Collide(const TKZ_Vectorf3& OldPos, const TKZ_Vectorf3& New
   const float q = (KZ_DotVectorf3(A, A) - Radius * Radius) / dd;
   const float disc = p * p - q;
   if (!(disc >= 0.0f)) return false;
-  const float s = std::sqrt(disc);
-  float t1 = -p + s;
-  const float t2 = -p - s;
-  bool hit = false;
   float t = 0.0f;
-  if (in_range(t1)) {
-    t = t1;
-    hit = true;
-  } else {
-    t1 = 2.0f;
-  }
-  if (in_range(t2) && t2 < t1) {
-    t = t2;
-    hit = true;
-  }
-  if (!hit) return false;
+  if (!earliest_root(-p, std::sqrt(disc), t)) return false;
   const TKZ_Vectorf3 c = KZ_AddVectorf3(A, KZ_ScaleVectorf3(D, t));
   Normal = KZ_NormalizeVectorf3(c);
   Contact = KZ_AddVectorf3(c, Center);
@@ -191,22 +186,8 @@ bool TKZ_Col_Cone::HitSide(const TKZ_Vectorf3& a, const TKZ_Vectorf3& b) {
   }
   const float disc = beta * beta - gamma;
   if (!(disc >= 0.0f)) return false;
-  const float s = std::sqrt(disc);
-  float t1 = -beta + s;
-  const float t2 = -beta - s;
-  bool hit = false;
   float t = 0.0f;
-  if (in_range(t1)) {
-    t = t1;
-    hit = true;
-  } else {
-    t1 = 2.0f;
-  }
-  if (in_range(t2) && t2 < t1) {
-    t = t2;
-    hit = true;
-  }
-  if (!hit) return false;
+  if (!earliest_root(-beta, std::sqrt(disc), t)) return false;
   Contact = KZ_AddVectorf3(P, KZ_ScaleVectorf3(D, t));
   if (!(Contact[1] >= 0.0f && Contact[1] <= Height)) return false;
   Contact[1] -= Height / 2.0f;
