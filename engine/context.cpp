@@ -15,6 +15,19 @@ constexpr int32_t kScalarGroup = 1;
 constexpr int32_t kVectorGroup = 3;
 constexpr int32_t kScalarCount = 3;
 constexpr int32_t kVectorCount = 4;
+
+// Runs `grow`; a failed allocation is reported as error 1 (bad value) and gives false.
+template <typename Grow>
+bool grow_or_report(Grow grow) {
+  try {
+    grow();
+    return true;
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  TKZ_Check(false, kKzBadValue);
+  return false;
+}
 }  // namespace
 
 TKZ_Context::TKZ_Context()
@@ -112,16 +125,11 @@ void TKZ_Context::AddTexture(uint32_t GLName, int32_t rows, int32_t columns) {
   texture.Rows = static_cast<uint32_t>(rows);
   texture.Columns = static_cast<uint32_t>(columns);
   static const float corners[4][2] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
-  try {
-    texture.CellCoords.resize(size_t{texture.Rows} * texture.Columns);
-    Textures.reserve(Textures.size() + 1);
-  } catch (const std::bad_alloc&) {
-    TKZ_Check(false, kKzBadValue);
+  if (!grow_or_report([&] {
+        texture.CellCoords.resize(size_t{texture.Rows} * texture.Columns);
+        Textures.reserve(Textures.size() + 1);
+      }))
     return;
-  } catch (const std::length_error&) {
-    TKZ_Check(false, kKzBadValue);
-    return;
-  }
   const float fr = static_cast<float>(rows);
   const float fc = static_cast<float>(columns);
   for (int32_t r = 0; r < rows; ++r) {
@@ -161,13 +169,7 @@ void TKZ_Context::SetTrailLength(int32_t n) {
 
 void TKZ_Context::ReserveParticles(int32_t total) {
   if (!TKZ_Check(!Busy, kKzBusy)) return;
-  try {
-    Particles->Reserve(total);
-  } catch (const std::bad_alloc&) {
-    TKZ_Check(false, kKzBadValue);
-  } catch (const std::length_error&) {
-    TKZ_Check(false, kKzBadValue);
-  }
+  grow_or_report([&] { Particles->Reserve(total); });
 }
 
 void TKZ_Context::ClearParticles() {
@@ -314,16 +316,8 @@ void TKZ_Context::EmitParticle(float x, float y, float z) { EmitParticle(KZ_Make
 
 void TKZ_Context::EmitParticle(const TKZ_Vectorf3& position) {
   if (!TKZ_Check(!Busy, kKzBusy)) return;
-  PKZ_ListNode node;
-  try {
-    node = EmitFromTemplate();
-  } catch (const std::bad_alloc&) {
-    TKZ_Check(false, kKzBadValue);
-    return;
-  } catch (const std::length_error&) {
-    TKZ_Check(false, kKzBadValue);
-    return;
-  }
+  PKZ_ListNode node = nullptr;
+  if (!grow_or_report([&] { node = EmitFromTemplate(); })) return;
   node->Data.Position = position;
   node->Data.OldPosition = position;
 }
