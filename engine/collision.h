@@ -13,32 +13,11 @@
 
 #include "engine/binary_trees.h"
 #include "engine/collision_types.h"
+#include "engine/delegate.h"
 #include "engine/vectors.h"
 
-// Asked by a height map once per grid cell for the cell's material.
-struct TKZ_MaterialSetCallback {
-  using Function = TKZ_Material* (*)(void* object, int32_t AXIndex, int32_t AZIndex);
-
-  void* Object = nullptr;
-  Function Code = nullptr;
-
-  bool Assigned() const { return Code != nullptr; }
-  TKZ_Material* operator()(int32_t AXIndex, int32_t AZIndex) const { return Code(Object, AXIndex, AZIndex); }
-
-  static TKZ_MaterialSetCallback Of(Function code, void* object = nullptr) {
-    TKZ_MaterialSetCallback c;
-    c.Object = object;
-    c.Code = code;
-    return c;
-  }
-  template <auto Method, typename T>
-  static TKZ_MaterialSetCallback Bind(T* object) {
-    TKZ_MaterialSetCallback c;
-    c.Object = static_cast<void*>(object);
-    c.Code = [](void* o, int32_t x, int32_t z) { return (static_cast<T*>(o)->*Method)(x, z); };
-    return c;
-  }
-};
+// Asked by a height map once per grid cell (x index, z index) for the cell's material.
+using TKZ_MaterialSetCallback = KZ_Callback<TKZ_Material*, int32_t, int32_t>;
 
 class TKZ_CollisionTree : public CollisionTreeInterface {
  public:
