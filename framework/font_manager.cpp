@@ -87,6 +87,16 @@ void TfntFont::GetTextSize(const std::string& Text, TfntTextSize& Size) {
   }
 }
 
+SDL_Surface* TfntFont::render_white(const std::string& Text, const char* source) {
+  if (!FFont) {
+    LogGlobal(lmetError, "Font not loaded, but rendering called.", source);
+    return nullptr;
+  }
+  SDL_Surface* surface = TTF_RenderUTF8_Blended(FFont, Text.c_str(), kWhite);
+  if (!surface) LogGlobalFmt(lmetError, "Font rendering failed. %s", source, std::string(TTF_GetError()));
+  return surface;
+}
+
 void TfntFont::RenderToTextureEx(const std::string& Text, TgglTexture2D& Texture) {
   const char* const source = "TfntFont.RenderToTextureEx";
   if (!TTF_WasInit()) LogGlobal(lmetWarning, "SDL_TTF not initialized", source);
@@ -94,15 +104,8 @@ void TfntFont::RenderToTextureEx(const std::string& Text, TgglTexture2D& Texture
     LogGlobal(lmetError, "Need to have a given texture", source);
     return;
   }
-  if (!FFont) {
-    LogGlobal(lmetError, "Font not loaded, but rendering called.", source);
-    return;
-  }
-  SDL_Surface* surface = TTF_RenderUTF8_Blended(FFont, Text.c_str(), kWhite);
-  if (!surface) {
-    LogGlobalFmt(lmetError, "Font rendering failed. %s", source, std::string(TTF_GetError()));
-    return;
-  }
+  SDL_Surface* surface = render_white(Text, source);
+  if (!surface) return;
   if (surface->w > Texture.Width || surface->h > Texture.Height) LogGlobal(lmetWarning, "Texture size mismatch", source);
   gl.glBindTexture(GL_TEXTURE_2D, Texture.ID);
   gl.glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, surface->w, surface->h, GL_RGBA, GL_UNSIGNED_BYTE, surface->pixels);
@@ -121,15 +124,8 @@ void TfntFont::RenderToTexture(const std::string& Text, uint32_t TextureID, Tggl
   }
   if (!TTF_WasInit()) LogGlobal(lmetWarning, "SDL_TTF not initialized", source);
   Texture.ID = 0;
-  if (!FFont) {
-    LogGlobal(lmetError, "Font not loaded, but rendering called.", source);
-    return;
-  }
-  SDL_Surface* surface = TTF_RenderUTF8_Blended(FFont, Text.c_str(), kWhite);
-  if (!surface) {
-    LogGlobalFmt(lmetError, "Font rendering failed. %s", source, std::string(TTF_GetError()));
-    return;
-  }
+  SDL_Surface* surface = render_white(Text, source);
+  if (!surface) return;
   TgglTexture2D result;
   SDLSurfaceToGLTexture(surface, true, TextureID, result);
   Texture = result;

@@ -54,6 +54,9 @@ class TfntFont {
   TTF_Font* Font() const { return FFont; }
 
  private:
+  // The text rendered white, or nullptr (logged under `source`) without a font or on failure.
+  SDL_Surface* render_white(const std::string& Text, const char* source);
+
   TfntManager* FOwner;  // not owned
   std::string FName;
   TTF_Font* FFont = nullptr;  // owned
