@@ -7,6 +7,7 @@
 
 #include "engine/collision.h"
 #include "engine/collision_primitives.h"
+#include "tests/engine/expect_vector.h"
 
 namespace {
 
@@ -31,13 +32,6 @@ TKZ_Matrixf4 QuarterTurnZ(float tx, float ty, float tz) {
   m.Col1 = {-1, 0, 0, 0};
   return m;
 }
-
-#define EXPECT_VEC(v, x, y, z)      \
-  do {                              \
-    EXPECT_NEAR((v)[0], (x), 1e-5); \
-    EXPECT_NEAR((v)[1], (y), 1e-5); \
-    EXPECT_NEAR((v)[2], (z), 1e-5); \
-  } while (0)
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include "engine/context.h"
 #include "engine/frustum.h"
 #include "tests/support/fake_gl.h"
+#include "tests/engine/expect_vector.h"
 
 namespace {
 
@@ -19,13 +20,6 @@ TKZ_Matrixf4 Translate(float x, float y, float z) {
   m.Col3 = {x, y, z, 1};
   return m;
 }
-
-#define EXPECT_VEC(v, x, y, z)      \
-  do {                              \
-    EXPECT_NEAR((v)[0], (x), 1e-5); \
-    EXPECT_NEAR((v)[1], (y), 1e-5); \
-    EXPECT_NEAR((v)[2], (z), 1e-5); \
-  } while (0)
 
 // A particle with one cache entry, a standard material (damping 1) and a step from `from` to `to`.
 struct Particle {
