@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -275,7 +276,8 @@ bool TfsManager::Mount(TfsMount* Mount, TfsMountPriority Priority) {
     return false;
   }
   ScopedLock lock(FMountMutex);
-  FMounts[Priority].emplace_back(Mount);
+  if (!HoldsMount(Mount)) FOwned.emplace_back(Mount);
+  FMounts[Priority].push_back(Mount);
   return true;
 }
 
@@ -291,28 +293,72 @@ void TfsManager::Unmount(TfsMount* Mount, TfsMountPriority Priority, bool FreeMo
   const int32_t index = IndexOfMount(Mount, Priority);
   if (index < 0) return;
   auto& list = FMounts[Priority];
-  if (!FreeMount) list[static_cast<size_t>(index)].release();
   list.erase(list.begin() + index);
+  if (FreeMount)
+    FreeMountEntries(Mount);
+  else
+    HandBack(Mount);
 }
 
 int32_t TfsManager::IndexOfMount(TfsMount* Mount, TfsMountPriority Priority) {
   if (!valid_priority(Priority)) return -1;
   const auto& list = FMounts[Priority];
   for (size_t i = 0; i < list.size(); ++i)
-    if (list[i].get() == Mount) return static_cast<int32_t>(i);
+    if (list[i] == Mount) return static_cast<int32_t>(i);
   return -1;
 }
 
 void TfsManager::UnmountAll() {
   ScopedLock lock(FMountMutex);
   for (int p = mpBase; p <= mpDebug; ++p) {
-    if (p == mpModDir) continue;
     auto& list = FMounts[static_cast<size_t>(p)];
-    while (!list.empty()) {
-      list.front().reset();
-      list.erase(list.begin());
-    }
+    while (!list.empty()) FreeMountEntries(list.front());
   }
+}
+
+bool TfsManager::HoldsMount(TfsMount* Mount) const {
+  for (const auto& list : FMounts)
+    if (std::find(list.begin(), list.end(), Mount) != list.end()) return true;
+  return false;
+}
+
+void TfsManager::HandBack(TfsMount* Mount) {
+  if (HoldsMount(Mount)) return;
+  for (auto it = FOwned.begin(); it != FOwned.end(); ++it)
+    if (it->get() == Mount) {
+      it->release();
+      FOwned.erase(it);
+      return;
+    }
+}
+
+void TfsManager::FreeMountEntries(TfsMount* Mount) {
+  for (auto& list : FMounts) list.erase(std::remove(list.begin(), list.end(), Mount), list.end());
+  for (auto it = FOwned.begin(); it != FOwned.end(); ++it)
+    if (it->get() == Mount) {
+      std::unique_ptr<TfsMount> owned = std::move(*it);
+      FOwned.erase(it);
+      return;  // freed here, after it left every list
+    }
+}
+
+bool TfsManager::ReleaseMount(TfsMount* Mount) {
+  ScopedLock lock(FMountMutex);
+  for (int p = mpDebug; p >= mpBase; --p) {
+    const auto priority = static_cast<TfsMountPriority>(p);
+    const int32_t index = IndexOfMount(Mount, priority);
+    if (index < 0) continue;
+    auto& list = FMounts[priority];
+    list.erase(list.begin() + index);
+    HandBack(Mount);
+    return true;
+  }
+  return false;
+}
+
+void TfsMount::Release() {
+  if (FManager && FManager->ReleaseMount(this)) return;
+  delete this;
 }
 
 void TfsManager::SetModDir(const std::string& Dir) {

@@ -29,6 +29,11 @@ class TfsMount {
   TfsMount(const TfsMount&) = delete;
   TfsMount& operator=(const TfsMount&) = delete;
 
+  // Takes the mount out of its manager's highest list that holds it, without freeing it: once no
+  // list holds it, it is the caller's again, as after Unmount without freeing. A mount that no list
+  // of its manager holds (or that has no manager) frees itself, so it must live on the heap.
+  void Release();
+
   virtual bool FileExists(const std::string& FileName) = 0;
   // A new stream positioned at 0 holding the file, or nullptr when this mount lacks it.
   virtual std::unique_ptr<TStream> OpenFile(const std::string& FileName) = 0;
@@ -112,9 +117,12 @@ class TfsManager {
   TfsManager& operator=(const TfsManager&) = delete;
 
   // On true the manager owns the mount; on false (null mount, mpModDir) it stays with the caller.
+  // A mount may be mounted more than once, in one list or several; it is still freed only once.
   bool Mount(TfsMount* Mount, TfsMountPriority Priority);
   bool IsMounted(TfsMount* Mount, TfsMountPriority Priority);
-  // With FreeMount false the mount goes back to the caller.
+  // Removes the mount's first entry in the list of that priority. With FreeMount the mount is freed
+  // and its entries in every list go with it; without, it goes back to the caller once no list holds
+  // it any more.
   void Unmount(TfsMount* Mount, TfsMountPriority Priority, bool FreeMount);
   // Takes no lock.
   int32_t IndexOfMount(TfsMount* Mount, TfsMountPriority Priority);
@@ -147,10 +155,20 @@ class TfsManager {
   std::unique_ptr<TStream> AskMounts(TfsMountPriority Priority, const std::string& FileName);
   bool ModDirHas(const std::string& FileName, const std::string& ModDir);
   std::string ModDirCopy();
+  friend void TfsMount::Release();
+  // Removes the mount's entry from the highest list that holds it; false when none does.
+  bool ReleaseMount(TfsMount* Mount);
+  // The caller holds FMountMutex.
+  bool HoldsMount(TfsMount* Mount) const;
+  void HandBack(TfsMount* Mount);
+  void FreeMountEntries(TfsMount* Mount);
 
   SDL_mutex* FMountMutex = nullptr;
   SDL_mutex* FModDirMutex = nullptr;
-  std::array<std::vector<std::unique_ptr<TfsMount>>, 6> FMounts;
+  // The lists hold entries; FOwned holds each mounted object once, so a mount that is in several
+  // lists is freed once.
+  std::array<std::vector<TfsMount*>, 6> FMounts;
+  std::vector<std::unique_ptr<TfsMount>> FOwned;
   std::string FModDir;
 };
 

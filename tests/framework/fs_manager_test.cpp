@@ -112,6 +112,56 @@ TEST_F(FsFixture, MountRefusalsAndOwnership) {
   EXPECT_EQ(calls, (Calls{"free:a", "free:y", "free:x", "free:b"}));
 }
 
+TEST_F(FsFixture, AMountInSeveralListsIsFreedOnce) {
+  {
+    TfsManager owner;
+    auto* twice = new RecordingMount("twice", &calls);
+    EXPECT_TRUE(owner.Mount(twice, mpCore));
+    EXPECT_TRUE(owner.Mount(twice, mpCore));
+    EXPECT_TRUE(owner.Mount(twice, mpMod));
+  }
+  EXPECT_EQ(calls, Calls{"free:twice"});
+
+  // Freeing it through one entry takes every entry with it: no lookup reaches the freed mount.
+  auto* freed = new RecordingMount("freed", &calls, {{"f", "freed"}});
+  fs.Mount(freed, mpBase);
+  fs.Mount(freed, mpDebug);
+  fs.Unmount(freed, mpBase, true);
+  EXPECT_EQ(Content(fs.LoadFileToStream("f", fmOpenRead)), "<nil>");
+
+  // Handed back only once no list holds it; until then the manager keeps (and frees) it.
+  auto* kept = new RecordingMount("kept", &calls, {{"f", "kept"}});
+  fs.Mount(kept, mpBase);
+  fs.Mount(kept, mpCore);
+  fs.Unmount(kept, mpCore, false);
+  EXPECT_EQ(Content(fs.LoadFileToStream("f", fmOpenRead)), "kept");
+  auto* returned = new RecordingMount("returned", &calls);
+  fs.Mount(returned, mpMod);
+  fs.Mount(returned, mpMod);
+  fs.Unmount(returned, mpMod, false);
+  fs.Unmount(returned, mpMod, false);
+  EXPECT_FALSE(fs.IsMounted(returned, mpMod));
+  delete returned;
+  fs.UnmountAll();
+  EXPECT_EQ(calls, (Calls{"free:twice", "free:freed", "kept:f", "free:returned", "free:kept"}));
+}
+
+TEST_F(FsFixture, ReleaseTakesTheMountOutFromTheTopAndFreesOnlyAnUnheldOne) {
+  auto* mount = new RecordingMount("m", &calls, {}, &fs);
+  fs.Mount(mount, mpBase);
+  fs.Mount(mount, mpDebug);
+  mount->Release();
+  EXPECT_FALSE(fs.IsMounted(mount, mpDebug));
+  EXPECT_TRUE(fs.IsMounted(mount, mpBase));
+  mount->Release();  // out of its last list: the caller's again, not freed
+  EXPECT_FALSE(fs.IsMounted(mount, mpBase));
+  EXPECT_TRUE(calls.empty());
+  mount->Release();  // no list holds it: it frees itself
+  (new RecordingMount("alone", &calls))->Release();
+  fs.UnmountAll();
+  EXPECT_EQ(calls, (Calls{"free:m", "free:alone"}));
+}
+
 TEST_F(FsFixture, LoadFromStartsAtItsPriority) {
   for (const auto& [p, tag] : std::vector<std::pair<TfsMountPriority, std::string>>{
            {mpDebug, "debug"}, {mpMod, "mod"}, {mpCore, "core1"}, {mpCore, "core2"}, {mpExtension, "ext"}, {mpBase, "base"}})

@@ -17,8 +17,9 @@ inline std::string Content(const std::unique_ptr<TStream>& stream) { return stre
 // Serves a name -> content map and records each question as "<tag>:<name>" and its release.
 class RecordingMount : public TfsMount {
  public:
-  RecordingMount(std::string tag, std::vector<std::string>* calls, std::map<std::string, std::string> files = {})
-      : TfsMount(nullptr), tag_(std::move(tag)), calls_(calls), files_(std::move(files)) {}
+  RecordingMount(std::string tag, std::vector<std::string>* calls, std::map<std::string, std::string> files = {},
+                 TfsManager* manager = nullptr)
+      : TfsMount(manager), tag_(std::move(tag)), calls_(calls), files_(std::move(files)) {}
   ~RecordingMount() override { Note("free:" + tag_); }
   bool FileExists(const std::string& name) override { return Note(tag_ + ":" + name), files_.count(name) != 0; }
   std::unique_ptr<TStream> OpenFile(const std::string& name) override {
