@@ -52,7 +52,7 @@ void TsdlSettings::SetDefaults() {
   Width = 800;
   Height = 600;
   BPP = 32;
-  Fullscreen = false;
+  Fullscreen = 0;
 }
 
 void TsdlSettings::LoadFromStream(TStream& Stream) {
@@ -67,14 +67,14 @@ void TsdlSettings::LoadFromStream(TStream& Stream) {
   read16(Height);
   read16(BPP);
   uint8_t full = 0;
-  if (Stream.Read(&full, 1) == 1) Fullscreen = full != 0;
+  if (Stream.Read(&full, 1) == 1) Fullscreen = full;
 }
 
 void TsdlSettings::SaveToStream(TStream& Stream) {
   const uint8_t bytes[7] = {static_cast<uint8_t>(Width & 0xFF), static_cast<uint8_t>(Width >> 8),
                             static_cast<uint8_t>(Height & 0xFF), static_cast<uint8_t>(Height >> 8),
                             static_cast<uint8_t>(BPP & 0xFF), static_cast<uint8_t>(BPP >> 8),
-                            static_cast<uint8_t>(Fullscreen ? 1 : 0)};
+                            Fullscreen};
   Stream.Write(bytes, 7);
 }
 

@@ -76,7 +76,7 @@ class TsdlSettings {
   uint16_t Width = 0;
   uint16_t Height = 0;
   uint16_t BPP = 0;
-  bool Fullscreen = false;
+  uint8_t Fullscreen = 0;  // 0: windowed; any other value full screen, kept as read so a save writes it back
 };
 
 // A descendant that overrides DoneData, DoneQuorl or DoneSDL calls DoneAll() in its own destructor:

@@ -37,14 +37,17 @@ class TestApp : public TsdlApplication {
   TestApp() : TsdlApplication(0) {}
   std::string GetName() override { return name; }
   TsdlApplicationVersion GetVersion() override { return version; }
-  void RenderFrame(float Delta) override { frames.push_back(Delta); }
+  void RenderFrame(float Delta) override {
+    frames.push_back(Delta);
+    if (fail_at == "RenderFrame") throw EInvalidArgument("bad frame");
+  }
   void SkipFrame() override { ++skips; }
   void InitSDL() override { step("InitSDL"); TsdlApplication::InitSDL(); }
   void InitQuorl() override { step("InitQuorl"); TsdlApplication::InitQuorl(); }
   void InitData() override { step("InitData"); TsdlApplication::InitData(); }
-  void DoneData() override { trail.push_back("DoneData"); TsdlApplication::DoneData(); }
-  void DoneQuorl() override { trail.push_back("DoneQuorl"); TsdlApplication::DoneQuorl(); }
-  void DoneSDL() override { trail.push_back("DoneSDL"); TsdlApplication::DoneSDL(); }
+  void DoneData() override { done("DoneData"); TsdlApplication::DoneData(); }
+  void DoneQuorl() override { done("DoneQuorl"); TsdlApplication::DoneQuorl(); }
+  void DoneSDL() override { done("DoneSDL"); TsdlApplication::DoneSDL(); }
 
   void pass(double last_frame_time) {
     LastFrameTime = last_frame_time;
@@ -55,14 +58,20 @@ class TestApp : public TsdlApplication {
   std::string name = "Testapp";
   TsdlApplicationVersion version = MakeApplicationVersion(1, 2, 3, avsRelease);
   std::string fail_at;
+  std::string fail_other_at;  // throws an object outside the exception family
   std::vector<float> frames;
   int skips = 0;
   std::vector<std::string> trail;
 
  private:
+  void done(const std::string& s) {
+    trail.push_back(s);
+    LogGlobal(lmetInfo, s, "TestApp");
+  }
   void step(const std::string& s) {
     trail.push_back(s);
     if (s == fail_at) throw Exception("Initialization error. See log for details.");
+    if (s == fail_other_at) throw 42;
   }
 };
 
@@ -168,6 +177,41 @@ TEST(RunApp, AFailingStepIsLoggedUndoneAndRaisedAgain) {
   EXPECT_EQ(GlobalLogFile, nullptr);  // freed by the destructor
 }
 
+TEST(RunApp, OtherFailuresOfStartUpAndTheFrameLoop) {
+  {
+    AppFolder folder;
+    {
+      TestApp app;
+      app.fail_other_at = "InitQuorl";
+      EXPECT_THROW(app.RunApp(), int);
+      EXPECT_EQ(app.trail, (std::vector<std::string>{"InitSDL", "InitQuorl", "DoneSDL"}));
+    }
+    const std::string log = folder.dir.read("log.txt");
+    EXPECT_NE(log.find("[Fatal@TsdlApplication.RunApp]: Exception occured during initialization. Couldn't identify "
+                       "exception.\r\n[Info@TestApp]: DoneSDL\r\n"),
+              std::string::npos)
+        << log;
+  }
+  // A failure in the loop is logged without context, undoes every level and ends the run quietly.
+  AppFolder folder;
+  {
+    TestApp app;
+    app.fail_at = "RenderFrame";
+    app.RunApp();
+    EXPECT_EQ(app.trail,
+              (std::vector<std::string>{"InitSDL", "InitQuorl", "InitData", "DoneData", "DoneQuorl", "DoneSDL"}));
+    EXPECT_EQ(app.GetInitLevels(), 0u);
+  }
+  const std::string log = folder.dir.read("log.txt");
+  const std::string tail = "[Info@TsdlApplication.RunApp]: Testapp V1.2.3 initialized.\r\n"
+                           "[Fatal@TsdlApplication.RunApp]: Exception occured Exception class = EInvalidArgument; "
+                           "Message = bad frame\r\n"
+                           "[Info@TestApp]: DoneData\r\n[Info@TestApp]: DoneQuorl\r\n[Info@TestApp]: DoneSDL\r\n"
+                           "[Info@TsdlApplication.RunApp]: Testapp V1.2.3 shut down.\r\n";
+  ASSERT_GE(log.size(), tail.size());
+  EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << log;
+}
+
 TEST(Version, StringCarriesTheStatusText) {
   TestApp app;
   EXPECT_EQ(app.GetVersionString(), "V1.2.3");
@@ -257,6 +301,13 @@ TEST(Settings, SavedFileReadsBackAndMatchesTheDefaultBytes) {
   EXPECT_EQ(r.Height, 600);
   EXPECT_TRUE(r.Fullscreen);
   EXPECT_EQ(static_cast<uint8_t>(dir.read("b.dat")[6]), 1);
+
+  // The full-screen byte is written back as it was read.
+  dir.write("c.dat", std::string("\x20\x03\x58\x02\x20\x00\x02", 7));
+  TsdlSettings c;
+  c.LoadFromFile(dir.file("c.dat"), false);
+  c.SaveToFile(dir.file("d.dat"));
+  EXPECT_EQ(dir.read("d.dat"), dir.read("c.dat"));
 }
 
 }  // namespace
