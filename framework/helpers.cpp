@@ -203,9 +203,12 @@ int level_rank(const std::string& level) { return level == "ARB" ? 0 : level == 
 int CompareExtensionNames(const std::vector<std::string>& List, int Index1, int Index2) {
   const std::string& a = List[static_cast<size_t>(Index1)];
   const std::string& b = List[static_cast<size_t>(Index2)];
-  const std::string class_a = GetToken(a, 0, '_', kNoTokenDefault), class_b = GetToken(b, 0, '_', kNoTokenDefault);
-  if (class_a == "GL" && class_b == "WGL") return -1;
-  if (class_a == "WGL" && class_b == "GL") return 1;
+  // WGL names go after all others, not only after GL names: comparing a WGL name with any other
+  // class by level would make the order circular (WGL_ARB_y < GLX_EXT_x < GL_NV_z < WGL_ARB_y).
+  // GL names with WGL names, or with names of other classes, still come in the report's order.
+  const bool wgl_a = GetToken(a, 0, '_', kNoTokenDefault) == "WGL";
+  const bool wgl_b = GetToken(b, 0, '_', kNoTokenDefault) == "WGL";
+  if (wgl_a != wgl_b) return wgl_a ? 1 : -1;
   const int ra = level_rank(GetToken(a, 1, '_', kNoTokenDefault)), rb = level_rank(GetToken(b, 1, '_', kNoTokenDefault));
   if (ra != rb) return ra < rb ? -1 : 1;
   const int c = a.compare(b);

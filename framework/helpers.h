@@ -96,6 +96,8 @@ int64_t WriteValue(TStream& Stream, uint64_t Value);
 // Used by the logger's extension report.
 std::string GetToken(const std::string& Text, int Index, char Delimiter, const std::string& Default);
 void SplitBySpaces(const std::string& Text, std::vector<std::string>& List);
+// Negative, 0 or positive: WGL names after all others, then ARB before EXT before other levels,
+// then the names byte by byte.
 int CompareExtensionNames(const std::vector<std::string>& List, int Index1, int Index2);
 
 // An OpenGL 2D texture made from an image: its name, where the image ends inside the power-of-two

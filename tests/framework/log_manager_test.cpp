@@ -2,19 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "framework/helpers.h"
 #include "tests/support/fake_gl.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-size_t count_of(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
-  return n;
-}
 
 struct Logs {
   TempDir dir;
@@ -69,10 +65,13 @@ TEST(Logger, FilesFramingAndStyleSheetBytes) {
     log.Log(lmetInfo, "x", "");
   }
   const std::string css = dir.read("log.html.css");
-  EXPECT_EQ(css.size(), 201u);
-  EXPECT_EQ(css.substr(0, 4), "th {");
-  EXPECT_EQ(css.substr(css.size() - 36), "table { border-collapse: collapse; }");
-  EXPECT_EQ(count_of(css, "\r\n"), 3u);
+  const std::string style_sheet =
+      "th { border: 1px solid #000000; text-align: left; vertical-align: top; background-color: #9F9F9F; }\r\n"
+      "td { vertical-align: top; }\r\n"
+      "tr { border: 1px solid #000000; }\r\n"
+      "table { border-collapse: collapse; }";
+  EXPECT_EQ(style_sheet.size(), 201u);
+  EXPECT_EQ(css, style_sheet);
 
   const std::string html = dir.read("log.html");
   const std::string head_start =
@@ -155,6 +154,42 @@ TEST(ExtensionReport, LoggedFromTheCurrentContextAtGlInfo) {
   // GL names come before WGL names, whatever their level.
   const std::string html = logs.html();
   EXPECT_LT(html.find("<td>GL</td>"), html.find("<td>WGL</td>"));
+}
+
+// The names in the order the extension comparison gives them.
+std::vector<std::string> SortedNames(std::vector<std::string> names) {
+  std::vector<int> order(names.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  std::sort(order.begin(), order.end(), [&](int a, int b) { return CompareExtensionNames(names, a, b) < 0; });
+  std::vector<std::string> sorted;
+  for (int i : order) sorted.push_back(names[static_cast<size_t>(i)]);
+  return sorted;
+}
+
+TEST(ExtensionReport, ComparisonIsAStrictWeakOrderForMixedClasses) {
+  const std::vector<std::string> names = {"GLX_EXT_x", "GL_NV_z", "WGL_ARB_y", "GL_ARB_a", "WGL_EXT_b",
+                                          "GLX_ARB_c", "",        "GL",        "WGL_NV_c"};
+  const int n = static_cast<int>(names.size());
+  auto less = [&](int a, int b) { return CompareExtensionNames(names, a, b) < 0; };
+  for (int a = 0; a < n; ++a) {
+    EXPECT_EQ(CompareExtensionNames(names, a, a), 0) << names[a];
+    for (int b = 0; b < n; ++b) {
+      EXPECT_EQ(CompareExtensionNames(names, a, b), -CompareExtensionNames(names, b, a)) << names[a] << " " << names[b];
+      for (int c = 0; c < n; ++c) {
+        if (less(a, b) && less(b, c)) {
+          EXPECT_TRUE(less(a, c)) << names[a] << " < " << names[b] << " < " << names[c];
+        }
+      }
+    }
+  }
+  // GL with WGL, and GL with GLX, as the report describes them.
+  EXPECT_EQ(SortedNames({"WGL_ARB_y", "GL_NV_z", "WGL_EXT_b", "GL_EXT_e", "GL_ARB_a"}),
+            (std::vector<std::string>{"GL_ARB_a", "GL_EXT_e", "GL_NV_z", "WGL_ARB_y", "WGL_EXT_b"}));
+  EXPECT_EQ(SortedNames({"GLX_EXT_b", "GL_NV_d", "GL_ARB_a", "GLX_ARB_c", ""}),
+            (std::vector<std::string>{"GLX_ARB_c", "GL_ARB_a", "GLX_EXT_b", "", "GL_NV_d"}));
+  // All three: WGL names last, the rest as without them.
+  EXPECT_EQ(SortedNames({"GLX_EXT_x", "GL_NV_z", "WGL_ARB_y", "GL_ARB_a", "WGL_EXT_b", "GLX_ARB_c"}),
+            (std::vector<std::string>{"GLX_ARB_c", "GL_ARB_a", "GLX_EXT_x", "GL_NV_z", "WGL_ARB_y", "WGL_EXT_b"}));
 }
 
 TEST(Tokens, GetTokenAndSplitBySpaces) {
