@@ -212,9 +212,9 @@ void TSongScript::Seek(double t) {
 
 void TSongScript::Advance(double dt) {
   ScriptTime += dt;
-  // A script of untimed actions only has no time to wait for (its next time is NaN): its actions
-  // are due at once, like untimed actions after the timed ones.
-  if (std::isnan(ScriptTime) || ScriptTime < NextActionTime) return;
+  // A next time of NaN (a script of untimed actions only) is never reached: such a script carries
+  // out nothing, on the first start as after every stop.
+  if (std::isnan(ScriptTime) || std::isnan(NextActionTime) || ScriptTime < NextActionTime) return;
   const int32_t count = static_cast<int32_t>(Actions.size());
   int32_t i = NextAction;
   while (i < count) {

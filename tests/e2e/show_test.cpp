@@ -143,6 +143,23 @@ TEST(Show, SkipJumpsToFifteenSecondsAndReloadReadsEditedScripts) {
   quit(run);
 }
 
+// A launch without a time has no moment to be due at: a script of nothing else fires nothing, on
+// the first start as after a stop.
+TEST(Show, AnUntimedOnlyScriptNeverFires) {
+  StarlaceRun run;
+  run.folder().write("data/songs/bbb/melody.txt", "launch(1, (0, 0, 0), NaN, 1);\n");
+  run.folder().write("data/songs/bbb/guitar.txt", "");
+  ASSERT_TRUE(run.start()) << run.stderr_text();
+  run.key("Return");
+  EXPECT_FALSE(StarlaceRun::wait_for([&] { return bright(run); }, 3.0)) << "the first start fired";
+  run.key("BackSpace");
+  run.key("Return");
+  EXPECT_FALSE(StarlaceRun::wait_for([&] { return bright(run); }, 3.0)) << "the start after a stop fired";
+  run.key("1");
+  EXPECT_TRUE(StarlaceRun::wait_for([&] { return bright(run); }, kPatience)) << "the show no longer draws";
+  quit(run);
+}
+
 TEST(Show, MissingMusicWarnsAndTheShowStillRuns) {
   StarlaceRun run;
   std::remove(run.data("songs/bbb/music.ogg").c_str());
