@@ -266,10 +266,14 @@ void TKZ_Context::DragStep(TKZ_ParticleData& p, float dt) {
   SumMagnets(p);
   const TKZ_Vectorf3 pull = {p.MagnetForce[0] / m, p.MagnetForce[1] / m, p.MagnetForce[2] / m};
 
+  // Directions by one division per component (not by a reciprocal), which the results depend on
+  // to the last bit.
   const float v = KZ_LengthVectorf3(p.Velocity);
-  const TKZ_Vectorf3 u = v != 0.0f ? KZ_ScaleVectorf3(p.Velocity, 1.0f / v) : TKZ_Vectorf3{0.0f, 0.0f, 0.0f};
+  TKZ_Vectorf3 u{0.0f, 0.0f, 0.0f};
+  if (v != 0.0f) u = {p.Velocity[0] / v, p.Velocity[1] / v, p.Velocity[2] / v};
   const float wind_speed = KZ_LengthVectorf3(w);
-  const TKZ_Vectorf3 e = wind_speed != 0.0f ? KZ_ScaleVectorf3(w, 1.0f / wind_speed) : TKZ_Vectorf3{0.0f, 0.0f, 0.0f};
+  TKZ_Vectorf3 e{0.0f, 0.0f, 0.0f};
+  if (wind_speed != 0.0f) e = {w[0] / wind_speed, w[1] / wind_speed, w[2] / wind_speed};
 
   float drag = -(v * v) * k * r / m;
   // Drag never takes more than half the speed in one step (an explicit step would overshoot and
@@ -277,7 +281,9 @@ void TKZ_Context::DragStep(TKZ_ParticleData& p, float dt) {
   if (-drag * dt > v) drag = -v / (2.0f * dt);
   const float wind = wind_speed * wind_speed * k * r / m;
 
-  p.Acceleration = KZ_AddVectorf3(KZ_AddVectorf3(f, pull), KZ_AddVectorf3(KZ_ScaleVectorf3(u, drag), KZ_ScaleVectorf3(e, wind)));
+  // Summed from the left: ((F + M) + u drag) + e wind.
+  p.Acceleration = KZ_AddVectorf3(KZ_AddVectorf3(KZ_AddVectorf3(f, pull), KZ_ScaleVectorf3(u, drag)),
+                                  KZ_ScaleVectorf3(e, wind));
   p.Velocity = KZ_AddVectorf3(p.Velocity, KZ_ScaleVectorf3(p.Acceleration, dt));
   p.Position = KZ_AddVectorf3(p.Position, KZ_ScaleVectorf3(p.Velocity, dt));
   p.ExtraForce = {0.0f, 0.0f, 0.0f};

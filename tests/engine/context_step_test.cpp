@@ -218,6 +218,77 @@ TEST_F(StepTest, SimpleAndDragMotion) {
   EXPECT_NEAR(Head().Acceleration[2], 9 * k * 0.5f / 2, 1e-5f);
 }
 
+// The drag step written out in single precision, operation by operation, in its own order:
+// u = Velocity / v and e = wind / W component by component, and
+// Acceleration = F + M + u * drag + e * wind summed from the left.
+TEST_F(StepTest, DragStepFollowsItsArithmeticBitForBit) {
+  struct Start {
+    TKZ_Vectorf3 pos, vel, force, extra;
+    float mass, resistance;
+  };
+  uint32_t seed = 2024;
+  auto next = [&seed](float lo, float hi) {
+    seed = seed * 1664525u + 1013904223u;
+    return lo + (hi - lo) * static_cast<float>(seed >> 8) / 16777216.0f;
+  };
+  TKZ_Magnet magnet;  // a pull that differs per particle, so M takes part in the sum
+  magnet.Position = {0, 40, 0};
+  magnet.Range = 1000;
+  magnet.Strength = 3;
+  ctx.AddMagnet(&magnet);
+  const float density = 1.29f;
+  const TKZ_Vectorf3 wind{0.7f, -0.3f, 1.9f};
+  ctx.SetParameter(kzpAirDensity, &density);
+  ctx.SetParameter(kzpWind, &wind);
+  std::vector<Start> starts;
+  for (int i = 0; i < 2000; ++i) {
+    Start s{{next(-50, 50), next(-5, 60), next(-50, 50)},
+            {next(-30, 30), next(-10, 80), next(-30, 30)},
+            {next(-2, 2), next(-12, -8), next(-2, 2)},
+            {i % 3 ? 0.0f : next(-5, 5), 0.0f, i % 5 ? 0.0f : next(-5, 5)},
+            next(0.2f, 3.0f),
+            next(0.0f, 0.2f)};
+    if (i % 97 == 0) s.vel = {0, 0, 0};  // no direction of motion: u = 0
+    starts.push_back(s);
+    ctx.SetTemplateVelocity(s.vel);
+    ctx.SetTemplateForce(s.force);
+    ctx.SetTemplateMass(s.mass);
+    ctx.SetTemplateAirResistance(s.resistance);
+    ctx.EmitParticle(s.pos);
+    ctx.GetParticles().Tail()->Data.ExtraForce = s.extra;
+  }
+  const float dt = 0.0137f;
+  ctx.Process(dt);
+
+  auto length = [](const TKZ_Vectorf3& a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); };
+  const float k = density * 0.5f;
+  const float W = length(wind);
+  int differing = 0;
+  for (PKZ_ListNode n = ctx.GetParticles().Head(); n; n = ctx.GetParticles().NextOf(n)) {
+    const Start& s = starts[static_cast<size_t>(n->Index)];
+    const TKZ_ParticleData& p = n->Data;
+    const float m = s.mass;
+    const float r = s.resistance;
+    const float v = length(s.vel);
+    float drag = -(v * v) * k * r / m;
+    if (-drag * dt > v) drag = -v / (2 * dt);
+    const float windf = W * W * k * r / m;
+    bool same = true;
+    for (int i = 0; i < 3; ++i) {
+      const float F = (s.force[i] + s.extra[i]) / m;
+      const float M = p.MagnetForce[i] / m;
+      const float u = v != 0 ? s.vel[i] / v : 0.0f;
+      const float e = wind[i] / W;
+      const float a = F + M + u * drag + e * windf;
+      const float vel = s.vel[i] + a * dt;
+      same = same && p.Acceleration[i] == a && p.Velocity[i] == vel && p.Position[i] == s.pos[i] + vel * dt;
+    }
+    differing += !same;
+  }
+  EXPECT_EQ(differing, 0);
+  ctx.RemoveAllMagnets();
+}
+
 TEST_F(StepTest, MagnetsPullInTheDragModeOnly) {
   Hooks h;
   Attach(ctx, h);
