@@ -50,8 +50,8 @@ TKZ_Context::~TKZ_Context() {
 }
 
 void TKZ_Context::Reset() {
-  // A reset in the middle of the walk would pull the particles from under it.
-  if (!TKZ_Check(!Busy, kKzBusy)) return;
+  // From a hook in the middle of the walk every step runs but the clearing, which would pull the
+  // particles from under the walk: it fails with error 3, and that code is what Reset leaves.
   for (uint32_t c : {kzcFrustumCulling, kzcGeometry, kzcAnimation, kzcPhysics}) Enable(c);
   for (uint32_t c : {kzcCollisions, kzcNormals, kzcPointSprites, kzcTrails, kzcDepthSort, kzcTwoLayers}) Disable(c);
   const float lag = 1.0f;
@@ -67,7 +67,6 @@ void TKZ_Context::Reset() {
   OnParticle = nullptr;
   ClearParticles();
   TrailLength = 2;
-  TKZ_Check(true, kKzNoError);
 }
 
 // ---- Capabilities and parameters ----

@@ -88,7 +88,8 @@ class TKZ_Context {
 
   // Back to the defaults: capabilities, parameters (except kzpTrailTextureShift), template, storage
   // mode 1, drag physics, additive blending, no particles, trail length 2. Textures, the texture
-  // selection, magnets and collision trees stay.
+  // selection, magnets and collision trees stay. Called by a hook while busy, it does all of this
+  // but dropping the particles, and leaves error 3.
   void Reset();
 
   // ---- Capabilities and parameters (error 2 for an unknown selector) ----
@@ -161,6 +162,8 @@ class TKZ_Context {
   // ---- Frame ----
   // Advances every particle by dt seconds and writes the visible ones into the vertex storage.
   // Reads the GL model-view matrix (and, with culling, brings KZ_ContextFrustum up to date).
+  // Starts by setting the error code to 0; a call that a hook made during the walk and that was
+  // refused leaves its code after Process returns.
   void Process(float dt);
   // Draws what the last Process wrote; with `with_state` the blend, alpha-test and texture state is
   // set before and undone after. Error 3 while busy; nothing for an empty pool.

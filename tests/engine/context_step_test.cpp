@@ -144,8 +144,63 @@ TEST_F(StepTest, HooksCannotChangeTheParticleSetWhileBusy) {
   EXPECT_EQ(ctx.GetParticleCount(), 1u);
   EXPECT_EQ(ctx.GetTemplate().Size, (TKZ_Vectorf2{3, 3}));
   EXPECT_FALSE(ctx.IsBusy());
-  EXPECT_EQ(TKZ_GetLastError(), 0u);  // the hook's failures are not Process's
+  EXPECT_EQ(TKZ_GetLastError(), 3u);  // the hook's last refused call
   EXPECT_TRUE(ctx.IsEnabled(kzcFrustumCulling));
+}
+
+// What a hook does to the context from inside the walk: a refused emission is reported by the
+// error code after Process, and a reset runs all its steps but the clearing of the particles.
+struct Refused {
+  bool reset = false;
+  void OnStep(PKZ_ParticleData, TKZ_Context* c) {
+    if (reset) {
+      c->Reset();
+    } else {
+      c->EmitParticle(0, 0, 0);
+    }
+  }
+};
+
+TEST_F(StepTest, HookFailuresOutliveProcessAndResetWhileBusyKeepsOnlyTheParticles) {
+  Refused hook;
+  ctx.SetTemplateOnStep(TKZ_NotifyEvent::Bind<&Refused::OnStep>(&hook));
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.1f);
+  EXPECT_EQ(ctx.GetParticleCount(), 1u);
+  EXPECT_EQ(TKZ_GetLastError(), 3u);
+  ctx.Process(0.1f);  // Process itself starts from 0; the hook fails again
+  EXPECT_EQ(TKZ_GetLastError(), 3u);
+
+  hook.reset = true;
+  ctx.Enable(kzcTrails);
+  ctx.SetTrailLength(5);
+  ctx.Enable(kzcDepthSort);
+  ctx.Disable(kzcAnimation);
+  const TKZ_Vectorf3 wind{1, 2, 3};
+  ctx.SetParameter(kzpWind, &wind);
+  ctx.SetStorageMode(kzsNone);
+  ctx.SetPhysicsMode(kzpmSimple);
+  ctx.SetBlendFunc(1, 2);
+  ctx.SetOnParticleCallback([](PKZ_ParticleData, TKZ_Context*) {});
+  ctx.SetTemplateSize(4, 4);
+  ctx.Process(0.1f);
+  EXPECT_EQ(TKZ_GetLastError(), 3u);  // the particles could not be cleared
+  EXPECT_EQ(ctx.GetParticleCount(), 1u);
+  EXPECT_FALSE(ctx.IsBusy());
+  for (uint32_t c = 0; c < 10; ++c) {
+    const bool on = c == kzcFrustumCulling || c == kzcAnimation || c == kzcPhysics || c == kzcGeometry;
+    EXPECT_EQ(ctx.IsEnabled(c), on) << c;
+  }
+  TKZ_Vectorf3 got{9, 9, 9};
+  ctx.GetParameter(kzpWind, &got);
+  EXPECT_EQ(got, (TKZ_Vectorf3{0, 0, 0}));
+  EXPECT_EQ(ctx.GetTrailLength(), 2);
+  EXPECT_EQ(ctx.GetStorageMode(), kzsVertexArray);
+  EXPECT_EQ(ctx.GetPhysicsMode(), kzpmDrag);
+  EXPECT_EQ(ctx.GetBlendSource(), 770u);
+  EXPECT_EQ(ctx.GetOnParticleCallback(), nullptr);
+  EXPECT_EQ(ctx.GetTemplate().Size, (TKZ_Vectorf2{0, 0}));
+  EXPECT_FALSE(ctx.GetTemplate().OnStep.Assigned());
 }
 
 TEST_F(StepTest, EmptyContextTouchesNoGLState) {
