@@ -7,6 +7,15 @@
 #include "engine/context.h"
 #include "framework/gl_binding.h"
 
+namespace {
+// x mod m for any sign of x: FaceVertexCount is a public field, and a count set below 0 from
+// outside must still pick one of the three vertex slots (the face emitter wraps the same way).
+int32_t wrap(int32_t x, int32_t m) {
+  const int32_t r = x % m;
+  return r < 0 ? r + m : r;
+}
+}  // namespace
+
 TKZ_CollisionTree::TKZ_CollisionTree()
     : DefaultMaterial(std::make_unique<TKZ_Material>("kz_collision_mat_default")) {
   KZ_IdentityMatrixf4(BuildTransform);
@@ -93,7 +102,7 @@ void TKZ_CollisionTree::AddFaceOf(const TKZ_Vectorf3& a, const TKZ_Vectorf3& b, 
 void TKZ_CollisionTree::AddFace(const TKZ_Vectorf3& v) {
   const TKZ_Vectorf3 P = v;  // may be one of FaceVertices
   const int32_t count = FaceVertexCount;
-  const int32_t m = count % 3;
+  const int32_t m = wrap(count, 3);
   TKZ_Vectorf3* s = FaceVertices;
   switch (FaceMode) {
     case 0:  // triangle list
@@ -102,7 +111,7 @@ void TKZ_CollisionTree::AddFace(const TKZ_Vectorf3& v) {
       break;
     case 1:  // triangle strip: the newest vertex, then the two before it
       s[m] = P;
-      if (count >= 2) AddFaceOf(s[m], s[(count - 1) % 3], s[(count - 2) % 3]);
+      if (count >= 2) AddFaceOf(s[m], s[wrap(count - 1, 3)], s[wrap(count - 2, 3)]);
       break;
     case 2:  // quads
       if (count == 3) {
@@ -117,9 +126,9 @@ void TKZ_CollisionTree::AddFace(const TKZ_Vectorf3& v) {
       if (count == 0) {
         s[0] = P;
       } else {
-        s[((count - 1) % 2) + 1] = P;
+        s[wrap(count - 1, 2) + 1] = P;
       }
-      if (count >= 2) AddFaceOf(P, s[(count % 2) + 1], s[0]);
+      if (count >= 2) AddFaceOf(P, s[wrap(count, 2) + 1], s[0]);
       break;
     default:
       return;

@@ -267,6 +267,25 @@ TEST(CollisionTree, FacesFromListsStripsQuadsAndFans) {
     EXPECT_EQ(tree.Primitives.size(), 2u);
     EXPECT_EQ(tree.FaceVertexCount, 0);
   }
+  // A count set below 0 from outside wraps round like the face emitter's: -1 is the third vertex
+  // of a triangle, -5 the second; no vertex lands outside the three slots.
+  for (int32_t mode : {0, 1, 2, 3}) {
+    TKZ_CollisionTree tree;
+    tree.BeginFaces(mode);
+    tree.FaceVertices[0] = p;
+    tree.FaceVertices[1] = q;
+    tree.FaceVertexCount = -1;
+    tree.AddFace(r);
+    EXPECT_EQ(tree.FaceVertexCount, 0) << mode;
+    EXPECT_TRUE(tree.Contexts.empty() && tree.Contexts.capacity() == 0) << mode;
+    // A fan's rim slots alternate: (-1 - 1) mod 2 + 1 is slot 1.
+    EXPECT_EQ(tree.FaceVertices[mode == 3 ? 1 : 2], r) << mode;
+    EXPECT_EQ(faces(tree), (mode == 0 ? std::vector<Face>{{p, q, r}} : std::vector<Face>{})) << mode;
+    tree.FaceVertexCount = -5;
+    tree.AddFace(s);
+    EXPECT_EQ(tree.FaceVertices[1], s) << mode;
+    EXPECT_EQ(tree.FaceVertexCount, -4) << mode;
+  }
 }
 
 TEST(CollisionTree, DrawDebugOutlinesEveryEnlargedBoxInWorldSpace) {
