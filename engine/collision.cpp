@@ -272,7 +272,15 @@ bool TKZ_CollisionTree::TestParticle(PKZ_ParticleData particle, int32_t index, T
     node = ZTree->Query(old_pos[2], E.NodeZ);
     changed |= node != E.NodeZ;
     E.NodeZ = node;
-    if (changed) UpdateCandidates(particle, index);
+    if (changed) {
+      try {
+        UpdateCandidates(particle, index);
+      } catch (...) {
+        // Leaves without their candidates would pass for up to date at the next step.
+        E.Clear();
+        throw;
+      }
+    }
   }
 
   bool hit = false;

@@ -12,7 +12,9 @@
 // leaves the context unchanged; nothing raises an exception or logs. While Process walks the
 // particles the context is busy: particle hooks run then, and emission, ReserveParticles,
 // ClearParticles, SetTrailLength, Process and Draw fail with error 3, so hooks queue their spawns and
-// emit after Process returns. The template setters stay usable while busy.
+// emit after Process returns. The template setters stay usable while busy. Memory that cannot be had
+// is error 1, also in the middle of Process (which then ends its walk early); an exception that a
+// hook throws for its own reasons passes through Process, and the context is not left busy.
 //
 // Textures: the vertex writers need the selected texture's cell grid. A context without any texture
 // treats the whole texture as a single cell (a 1 x 1 grid) and its Draw binds no texture.

@@ -54,7 +54,15 @@ void TKZ_Context::FillVertexBuffer(const Walk& walk) {
   storage.Map(format, VerticesRequested());
   // A failed map leaves no memory: the particles are still stepped, nothing is written.
   const uint32_t room = storage.Data && storage.Stride ? storage.Capacity / storage.Stride : 0;
-  storage.Count = ProcessParticles(walk, storage.Data, format, room);
+  try {
+    storage.Count = ProcessParticles(walk, storage.Data, format, room);
+  } catch (...) {
+    // A hook's own exception passes through, but the buffer is not left mapped and bound.
+    storage.Count = 0;
+    storage.Unmap();
+    storage.Unbind();
+    throw;
+  }
   storage.Unmap();
   storage.Unbind();
 }

@@ -76,8 +76,9 @@ void TKZ_LinkedList::UnlinkIndex(int32_t index) {
 }
 
 void TKZ_LinkedList::Release(PKZ_ListNode node, TKZ_Context* context) {
-  Unlink(node);
+  // Room on the free stack first: a failed allocation leaves the node linked and counted.
   if (FreeIndices.size() == FreeCount) FreeIndices.resize(FreeIndices.size() + Step());
+  Unlink(node);
   FreeIndices[FreeCount++] = IndexOf(node);
   --Count;
   TKZ_ParticleData& p = node->Data;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "engine/appearance.h"
@@ -201,6 +203,55 @@ TEST_F(StepTest, HookFailuresOutliveProcessAndResetWhileBusyKeepsOnlyTheParticle
   EXPECT_EQ(ctx.GetOnParticleCallback(), nullptr);
   EXPECT_EQ(ctx.GetTemplate().Size, (TKZ_Vectorf2{0, 0}));
   EXPECT_FALSE(ctx.GetTemplate().OnStep.Assigned());
+}
+
+// A step hook whose allocation fails at its n-th call, as any allocation in the walk may.
+struct OutOfMemory {
+  int calls = 0;
+  int fail_at = 0;
+  void OnStep(PKZ_ParticleData, TKZ_Context*) {
+    if (++calls == fail_at) throw std::bad_alloc();
+  }
+};
+
+TEST_F(StepTest, AllocationFailureInTheWalkIsErrorOneAndLeavesTheContextUsable) {
+  OutOfMemory hook;
+  ctx.SetTemplateOnStep(TKZ_NotifyEvent::Bind<&OutOfMemory::OnStep>(&hook));
+  ctx.Enable(kzcDepthSort);
+  for (int i = 0; i < 6; ++i) ctx.EmitParticle(static_cast<float>(i % 3), 0, 0);
+  for (int32_t mode : {kzsBufferObject, kzsVertexArray, kzsNone}) {
+    ctx.SetStorageMode(mode);
+    hook.calls = 0;
+    hook.fail_at = 3;
+    EXPECT_NO_THROW(ctx.Process(0.1f)) << mode;
+    EXPECT_EQ(TKZ_GetLastError(), 1u) << mode;
+    EXPECT_FALSE(ctx.IsBusy()) << mode;
+    TKZ_LinkedList& l = ctx.GetParticles();
+    std::vector<int32_t> forward, backward;
+    for (PKZ_ListNode n = l.Head(); n; n = l.NextOf(n)) forward.push_back(n->Index);
+    for (PKZ_ListNode n = l.Tail(); n; n = l.PrevOf(n)) backward.insert(backward.begin(), n->Index);
+    EXPECT_EQ(forward, backward) << mode;
+    EXPECT_EQ(forward.size(), l.Count) << mode;
+    EXPECT_EQ(l.Items.size(), l.Count + l.FreeCount) << mode;
+    // Everything works again once memory is there.
+    hook.fail_at = 0;
+    ctx.EmitParticle(0, 0, 0);
+    EXPECT_EQ(TKZ_GetLastError(), 0u) << mode;
+    ctx.Process(0.1f);
+    EXPECT_EQ(TKZ_GetLastError(), 0u) << mode;
+    ctx.Draw(true);
+    EXPECT_EQ(TKZ_GetLastError(), 0u) << mode;
+  }
+  EXPECT_EQ(ctx.GetParticleCount(), 9u);
+  // A hook's own exception passes through Process, which still leaves the context usable and the
+  // buffer object unmapped.
+  ctx.SetStorageMode(kzsBufferObject);
+  ctx.GetParticles().Head()->Data.OnStep = TKZ_NotifyEvent::Of([](void*, PKZ_ParticleData, TKZ_Context*) {
+    throw std::runtime_error("hook");
+  });
+  EXPECT_THROW(ctx.Process(0.1f), std::runtime_error);
+  EXPECT_FALSE(ctx.IsBusy());
+  EXPECT_TRUE(fake.Count("glMapBuffer") == 3 && fake.Count("glUnmapBuffer") == 3);
 }
 
 TEST_F(StepTest, EmptyContextTouchesNoGLState) {
