@@ -1,6 +1,7 @@
 #include "engine/collision.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "engine/collision_primitives.h"
@@ -8,6 +9,9 @@
 #include "framework/gl_binding.h"
 
 namespace {
+// Every Rebuild of every tree takes the next number, so that no two indexes share one.
+std::atomic<uint64_t> g_index_generations{0};
+
 // x mod m for any sign of x: FaceVertexCount is a public field, and a count set below 0 from
 // outside must still pick one of the three vertex slots (the face emitter wraps the same way).
 int32_t wrap(int32_t x, int32_t m) {
@@ -153,6 +157,7 @@ void TKZ_CollisionTree::Rebuild() {
   XTree->Build();
   YTree->Build();
   ZTree->Build();
+  IndexGeneration = ++g_index_generations;
   KZ_IdentityMatrixf3(PlacementRotation);
   KZ_IdentityMatrixf3(InversePlacementRotation);
   PlacementTranslation = {0.0f, 0.0f, 0.0f};
@@ -262,6 +267,11 @@ bool TKZ_CollisionTree::TestParticle(PKZ_ParticleData particle, int32_t index, T
 
   {
     TKZ_CollisionInformation& E = particle->CollisionInfo[slot];
+    // Leaves of another index are not queried from, even when their addresses lie in this one.
+    if (E.Generation != IndexGeneration) {
+      E.Clear();
+      E.Generation = IndexGeneration;
+    }
     bool changed = false;
     PSegmentTreeElement node = XTree->Query(old_pos[0], E.NodeX);
     changed |= node != E.NodeX;

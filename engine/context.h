@@ -203,6 +203,8 @@ class TKZ_Context {
   void DragStep(TKZ_ParticleData& p, float dt);
   void SumMagnets(TKZ_ParticleData& p);
   void TestCollisions(TKZ_ParticleData& p, float dt);
+  // Sets TreesChanged and empties every live particle's cached collision lookups.
+  void TreesHaveChanged();
   void LayOutTrail(TKZ_ParticleData& p);
   void BuildParticleGeometry(TKZ_ParticleData& p, const Walk& walk);
   void BuildTrail(TKZ_ParticleData& p, const Walk& walk);
@@ -237,6 +239,8 @@ class TKZ_Context {
   TKZ_Matrixf3 ViewRotation{};
   TKZ_Matrixf3 InverseViewRotation{};
   TKZ_Vectorf3 ViewTranslation{};
+  // Set when a collision tree is added or removed (the particles' cached lookups are emptied then),
+  // cleared at the end of Process.
   bool TreesChanged = false;
   bool Busy = false;
   // Scratch of the sorted walk: the particles it has stepped so far, in chain order, with their

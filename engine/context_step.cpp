@@ -96,9 +96,10 @@ void TKZ_Context::Process(float dt) {
       center = {center[0] / n, center[1] / n, center[2] / n};
     }
   }
+  // Every particle's cached lookups were emptied when the list of trees changed.
+  TreesChanged = false;
   // The code is left as the walk left it: a call that a hook made and that was refused reports
   // its failure after Process.
-  TreesChanged = false;
 }
 
 uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t format, uint32_t capacity) {
