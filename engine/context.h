@@ -198,6 +198,8 @@ class TKZ_Context {
   // The walk: steps every particle and writes the visible ones at `write` (room for `capacity`
   // vertices of `format`; nothing is written without a known format); returns the vertices written.
   uint32_t ProcessParticles(const Walk& walk, void* write, uint32_t format, uint32_t capacity);
+  // After an allocation failed in the walk: error 1.
+  void WalkFailed();
   void ProcessParticle(TKZ_ParticleData& p, const Walk& walk);
   void SimpleStep(TKZ_ParticleData& p, float dt);
   void DragStep(TKZ_ParticleData& p, float dt);

@@ -57,7 +57,7 @@ void TKZ_Context::FillVertexBuffer(const Walk& walk) {
   try {
     storage.Count = ProcessParticles(walk, storage.Data, format, room);
   } catch (...) {
-    // A hook's own exception passes through, but the buffer is not left mapped and bound.
+    // A walk ended by an exception draws nothing, and leaves the buffer neither mapped nor bound.
     storage.Count = 0;
     storage.Unmap();
     storage.Unbind();
@@ -71,6 +71,8 @@ void TKZ_Context::FillVertexArray(const Walk& walk) {
   TGLVertexArray& storage = *VertexArray;
   const uint32_t format = VertexFormat();
   storage.Map(VerticesRequested(), format);
+  // Nothing to draw until the walk has finished: the block may have shrunk below the last count.
+  storage.Count = 0;
   const uint32_t room = storage.Data && storage.Stride ? storage.Capacity / storage.Stride : 0;
   storage.Count = ProcessParticles(walk, storage.Data, format, room);
 }

@@ -78,17 +78,27 @@ void TKZ_Context::Process(float dt) {
     walk.right = {r.Col0[0], r.Col1[0], r.Col2[0]};
     walk.up = {r.Col0[1], r.Col1[1], r.Col2[1]};
     walk.view = {r.Col0[2], r.Col1[2], r.Col2[2]};
-    switch (StorageMode) {
-      case kzsBufferObject:
-        FillVertexBuffer(walk);
-        break;
-      case kzsVertexArray:
-        FillVertexArray(walk);
-        break;
-      default:
-        // Any other mode steps the particles without output, like kzsNone.
-        ProcessParticles(walk, nullptr, 0, 0);
-        break;
+    // A failed allocation in the walk (a trail or collision cache that grows, or one in a hook)
+    // ends it with error 1, like every allocation guard of the context. The node being stepped
+    // was still linked and counted, so the pool is whole; the particles after it wait for the
+    // next frame, and nothing of this frame is drawn.
+    try {
+      switch (StorageMode) {
+        case kzsBufferObject:
+          FillVertexBuffer(walk);
+          break;
+        case kzsVertexArray:
+          FillVertexArray(walk);
+          break;
+        default:
+          // Any other mode steps the particles without output, like kzsNone.
+          ProcessParticles(walk, nullptr, 0, 0);
+          break;
+      }
+    } catch (const std::bad_alloc&) {
+      WalkFailed();
+    } catch (const std::length_error&) {
+      WalkFailed();
     }
     if (Particles->Count > 0) {
       TKZ_Vectorf3& center = VectorParameters[kzpCenter - 300];
@@ -104,7 +114,8 @@ void TKZ_Context::Process(float dt) {
 
 uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t format, uint32_t capacity) {
   Busy = true;
-  // Whatever ends the walk, the context is no longer busy afterwards.
+  // Whatever ends the walk (a failed allocation, a hook's own exception), the context is not left
+  // busy.
   struct BusyUntilReturn {
     bool& busy;
     ~BusyUntilReturn() { busy = false; }
@@ -161,86 +172,76 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
   }
   size_t released = 0;
   int32_t index = list.First;
-  // A failed allocation (a trail or collision cache that grows, or one in a hook) ends the walk
-  // with error 1, like every allocation guard of the context. The node being stepped is still
-  // linked and counted, so the pool stays whole; the particles after it wait for the next frame.
-  bool failed = false;
-  try {
-    while (index >= 0) {
-      const int32_t current = index;
-      PKZ_ListNode node = &list.Items[static_cast<size_t>(current)];
-      index = list.NextIndex(current);
-      if (last_order) {
-        // The nodes done so far (stepped or released) are the first of the last order.
-        const size_t done = front_size + released;
-        if (done + kSlotsAhead < LastSortedCount) {
-          const size_t slot = static_cast<size_t>(last_order[done + kSlotsAhead].Index);
-          if (slot < items) {
-            prefetch_node(list.Items[slot]);
-            KZ_PREFETCH(&list.Links[slot]);
-          }
-        }
-        if (done + kBonesAhead < LastSortedCount) {
-          const size_t slot = static_cast<size_t>(last_order[done + kBonesAhead].Index);
-          if (slot < items) prefetch_bones(list.Items[slot]);
-        }
-      } else {
-        if (slots_ahead >= 0) {
-          prefetch_node(list.Items[static_cast<size_t>(slots_ahead)]);
-          slots_ahead = list.NextIndex(slots_ahead);
-        }
-        if (bones_ahead >= 0) {
-          prefetch_bones(list.Items[static_cast<size_t>(bones_ahead)]);
-          bones_ahead = list.NextIndex(bones_ahead);
+  while (index >= 0) {
+    const int32_t current = index;
+    PKZ_ListNode node = &list.Items[static_cast<size_t>(current)];
+    index = list.NextIndex(current);
+    if (last_order) {
+      // The nodes done so far (stepped or released) are the first of the last order.
+      const size_t done = front_size + released;
+      if (done + kSlotsAhead < LastSortedCount) {
+        const size_t slot = static_cast<size_t>(last_order[done + kSlotsAhead].Index);
+        if (slot < items) {
+          prefetch_node(list.Items[slot]);
+          KZ_PREFETCH(&list.Links[slot]);
         }
       }
-      if (sort && list.SortTowardsTail(node, walk.camera)) continue;  // met again later
-      TKZ_ParticleData& p = node->Data;
-      if (p.Age > 1.0f) {
-        list.Release(node, this);
-        ++released;
-        continue;
+      if (done + kBonesAhead < LastSortedCount) {
+        const size_t slot = static_cast<size_t>(last_order[done + kBonesAhead].Index);
+        if (slot < items) prefetch_bones(list.Items[slot]);
       }
-      ProcessParticle(p, walk);
-      if (writes) {
-        bool visible = true;
-        if (Capabilities[kzcFrustumCulling] && frustum) {
-          const float hw = p.Size[0] * 0.5f;
-          const float hh = p.Size[1] * 0.5f;
-          visible = frustum->SphereInFrustum(p.Position, std::sqrt(hh * hh + hw * hw));
-        }
-        if (visible) written += WriteParticle(p, out, format, capacity - written);
+    } else {
+      if (slots_ahead >= 0) {
+        prefetch_node(list.Items[static_cast<size_t>(slots_ahead)]);
+        slots_ahead = list.NextIndex(slots_ahead);
       }
-      if (front) {
-        const float d = particle_distance(p, walk.camera);
-        size_t place = front_size;
-        while (place > 0 && !(front[place - 1].Distance <= d)) --place;
-        if (place < front_size) {
-          list.MoveAfter(current, place > 0 ? front[place - 1].Index : -1);
-          std::memmove(front + place + 1, front + place, (front_size - place) * sizeof(SortedParticle));
-        }
-        front[place] = {current, d};
-        ++front_size;
-      } else if (sort) {
-        list.SortTowardsHead(node, walk.camera);
+      if (bones_ahead >= 0) {
+        prefetch_bones(list.Items[static_cast<size_t>(bones_ahead)]);
+        bones_ahead = list.NextIndex(bones_ahead);
       }
     }
-  } catch (const std::bad_alloc&) {
-    failed = true;
-  } catch (const std::length_error&) {
-    failed = true;
-  }
-  if (failed) {
-    // The order the walk was building is incomplete; the next walk fetches ahead along the links.
-    LastSortedCount = 0;
-    TKZ_Check(false, kKzBadValue);
-    return written;
+    if (sort && list.SortTowardsTail(node, walk.camera)) continue;  // met again later
+    TKZ_ParticleData& p = node->Data;
+    if (p.Age > 1.0f) {
+      list.Release(node, this);
+      ++released;
+      continue;
+    }
+    ProcessParticle(p, walk);
+    if (writes) {
+      bool visible = true;
+      if (Capabilities[kzcFrustumCulling] && frustum) {
+        const float hw = p.Size[0] * 0.5f;
+        const float hh = p.Size[1] * 0.5f;
+        visible = frustum->SphereInFrustum(p.Position, std::sqrt(hh * hh + hw * hw));
+      }
+      if (visible) written += WriteParticle(p, out, format, capacity - written);
+    }
+    if (front) {
+      const float d = particle_distance(p, walk.camera);
+      size_t place = front_size;
+      while (place > 0 && !(front[place - 1].Distance <= d)) --place;
+      if (place < front_size) {
+        list.MoveAfter(current, place > 0 ? front[place - 1].Index : -1);
+        std::memmove(front + place + 1, front + place, (front_size - place) * sizeof(SortedParticle));
+      }
+      front[place] = {current, d};
+      ++front_size;
+    } else if (sort) {
+      list.SortTowardsHead(node, walk.camera);
+    }
   }
   if (front) {
     std::swap(SortedFront, LastSorted);
     LastSortedCount = front_size;
   }
   return written;
+}
+
+void TKZ_Context::WalkFailed() {
+  // The order the walk was building is incomplete: the next walk fetches ahead along the links.
+  LastSortedCount = 0;
+  TKZ_Check(false, kKzBadValue);
 }
 
 void TKZ_Context::ProcessParticle(TKZ_ParticleData& p, const Walk& walk) {
