@@ -1,11 +1,24 @@
 #include "engine/collision.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "engine/collision_primitives.h"
 #include "engine/context.h"
 #include "framework/gl_binding.h"
+
+namespace {
+// Every Rebuild of every tree takes the next number, so that no two indexes share one.
+std::atomic<uint64_t> g_index_generations{0};
+
+// x mod m for any sign of x: FaceVertexCount is a public field, and a count set below 0 from
+// outside must still pick one of the three vertex slots (the face emitter wraps the same way).
+int32_t wrap(int32_t x, int32_t m) {
+  const int32_t r = x % m;
+  return r < 0 ? r + m : r;
+}
+}  // namespace
 
 TKZ_CollisionTree::TKZ_CollisionTree()
     : DefaultMaterial(std::make_unique<TKZ_Material>("kz_collision_mat_default")) {
@@ -93,7 +106,7 @@ void TKZ_CollisionTree::AddFaceOf(const TKZ_Vectorf3& a, const TKZ_Vectorf3& b, 
 void TKZ_CollisionTree::AddFace(const TKZ_Vectorf3& v) {
   const TKZ_Vectorf3 P = v;  // may be one of FaceVertices
   const int32_t count = FaceVertexCount;
-  const int32_t m = count % 3;
+  const int32_t m = wrap(count, 3);
   TKZ_Vectorf3* s = FaceVertices;
   switch (FaceMode) {
     case 0:  // triangle list
@@ -102,7 +115,7 @@ void TKZ_CollisionTree::AddFace(const TKZ_Vectorf3& v) {
       break;
     case 1:  // triangle strip: the newest vertex, then the two before it
       s[m] = P;
-      if (count >= 2) AddFaceOf(s[m], s[(count - 1) % 3], s[(count - 2) % 3]);
+      if (count >= 2) AddFaceOf(s[m], s[wrap(count - 1, 3)], s[wrap(count - 2, 3)]);
       break;
     case 2:  // quads
       if (count == 3) {
@@ -117,9 +130,9 @@ void TKZ_CollisionTree::AddFace(const TKZ_Vectorf3& v) {
       if (count == 0) {
         s[0] = P;
       } else {
-        s[((count - 1) % 2) + 1] = P;
+        s[wrap(count - 1, 2) + 1] = P;
       }
-      if (count >= 2) AddFaceOf(P, s[(count % 2) + 1], s[0]);
+      if (count >= 2) AddFaceOf(P, s[wrap(count, 2) + 1], s[0]);
       break;
     default:
       return;
@@ -144,6 +157,7 @@ void TKZ_CollisionTree::Rebuild() {
   XTree->Build();
   YTree->Build();
   ZTree->Build();
+  IndexGeneration = ++g_index_generations;
   KZ_IdentityMatrixf3(PlacementRotation);
   KZ_IdentityMatrixf3(InversePlacementRotation);
   PlacementTranslation = {0.0f, 0.0f, 0.0f};
@@ -253,6 +267,11 @@ bool TKZ_CollisionTree::TestParticle(PKZ_ParticleData particle, int32_t index, T
 
   {
     TKZ_CollisionInformation& E = particle->CollisionInfo[slot];
+    // Leaves of another index are not queried from, even when their addresses lie in this one.
+    if (E.Generation != IndexGeneration) {
+      E.Clear();
+      E.Generation = IndexGeneration;
+    }
     bool changed = false;
     PSegmentTreeElement node = XTree->Query(old_pos[0], E.NodeX);
     changed |= node != E.NodeX;
@@ -263,7 +282,15 @@ bool TKZ_CollisionTree::TestParticle(PKZ_ParticleData particle, int32_t index, T
     node = ZTree->Query(old_pos[2], E.NodeZ);
     changed |= node != E.NodeZ;
     E.NodeZ = node;
-    if (changed) UpdateCandidates(particle, index);
+    if (changed) {
+      try {
+        UpdateCandidates(particle, index);
+      } catch (...) {
+        // Leaves without their candidates would pass for up to date at the next step.
+        E.Clear();
+        throw;
+      }
+    }
   }
 
   bool hit = false;

@@ -85,6 +85,9 @@ class TKZ_CollisionTree : public CollisionTreeInterface {
   float Tolerance = 0.3f;
   TKZ_Material* CurrentMaterial = nullptr;  // never nullptr
   std::unique_ptr<TKZ_Material> DefaultMaterial;
+  // Names the current index among every index built in the process (0: none yet); a particle's
+  // cached leaves are used only when they carry it.
+  uint64_t IndexGeneration = 0;
 
  private:
   void InsertPrimitive(std::unique_ptr<TKZ_CollisionPrimitive> primitive);

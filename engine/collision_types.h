@@ -38,10 +38,15 @@ struct TKZ_CollisionInformation {
   PSegmentTreeElement NodeY = nullptr;
   PSegmentTreeElement NodeZ = nullptr;
   std::vector<int32_t> Candidates;  // ascending primitive indices
+  // The index (a tree's build, unique in the process) that the leaves come from; 0 for none. A
+  // freed index's memory may be reused by another, so a leaf's address alone does not say whose
+  // it is.
+  uint64_t Generation = 0;
 
   void Clear() {
     NodeX = NodeY = NodeZ = nullptr;
     Candidates.clear();
+    Generation = 0;
   }
 };
 

@@ -50,8 +50,8 @@ TKZ_Context::~TKZ_Context() {
 }
 
 void TKZ_Context::Reset() {
-  // A reset in the middle of the walk would pull the particles from under it.
-  if (!TKZ_Check(!Busy, kKzBusy)) return;
+  // From a hook in the middle of the walk every step runs but the clearing, which would pull the
+  // particles from under the walk: it fails with error 3, and that code is what Reset leaves.
   for (uint32_t c : {kzcFrustumCulling, kzcGeometry, kzcAnimation, kzcPhysics}) Enable(c);
   for (uint32_t c : {kzcCollisions, kzcNormals, kzcPointSprites, kzcTrails, kzcDepthSort, kzcTwoLayers}) Disable(c);
   const float lag = 1.0f;
@@ -67,7 +67,6 @@ void TKZ_Context::Reset() {
   OnParticle = nullptr;
   ClearParticles();
   TrailLength = 2;
-  TKZ_Check(true, kKzNoError);
 }
 
 // ---- Capabilities and parameters ----
@@ -213,15 +212,27 @@ void TKZ_Context::RemoveAllMagnets() {
   for (TKZ_Magnet* magnet : magnets) magnet->RemoveContext(this);
 }
 
-void TKZ_Context::AddCollisionTree(CollisionTreeInterface* tree) {
+// The list of trees changed: a particle's cached lookups may name a tree that is gone, or one now
+// at another place in the list. They are emptied here, at once, rather than at the particle's next
+// collision test: frames without tests (collisions off, another physics mode, no time passing)
+// may come first, and a tree may be freed and another made in the same memory meanwhile.
+void TKZ_Context::TreesHaveChanged() {
   TreesChanged = true;
+  TKZ_LinkedList& list = *Particles;
+  for (int32_t i = list.First; i >= 0; i = list.NextIndex(i)) {
+    for (TKZ_CollisionInformation& info : list.Items[static_cast<size_t>(i)].Data.CollisionInfo) info.Clear();
+  }
+}
+
+void TKZ_Context::AddCollisionTree(CollisionTreeInterface* tree) {
+  TreesHaveChanged();
   if (!tree) return;
   CollisionTrees.push_back(tree);
   tree->AttachContext(this);
 }
 
 void TKZ_Context::RemoveCollisionTree(CollisionTreeInterface* tree) {
-  TreesChanged = true;
+  TreesHaveChanged();
   auto it = std::find(CollisionTrees.begin(), CollisionTrees.end(), tree);
   if (it == CollisionTrees.end()) return;
   tree->DetachContext(this);
@@ -230,7 +241,7 @@ void TKZ_Context::RemoveCollisionTree(CollisionTreeInterface* tree) {
 }
 
 void TKZ_Context::RemoveAllCollisionTrees() {
-  TreesChanged = true;
+  TreesHaveChanged();
   std::vector<CollisionTreeInterface*> trees;
   trees.swap(CollisionTrees);
   for (CollisionTreeInterface* tree : trees) tree->DetachContext(this);

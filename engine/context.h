@@ -12,7 +12,9 @@
 // leaves the context unchanged; nothing raises an exception or logs. While Process walks the
 // particles the context is busy: particle hooks run then, and emission, ReserveParticles,
 // ClearParticles, SetTrailLength, Process and Draw fail with error 3, so hooks queue their spawns and
-// emit after Process returns. The template setters stay usable while busy.
+// emit after Process returns. The template setters stay usable while busy. Memory that cannot be had
+// is error 1, also in the middle of Process (which then ends its walk early); an exception that a
+// hook throws for its own reasons passes through Process, and the context is not left busy.
 //
 // Textures: the vertex writers need the selected texture's cell grid. A context without any texture
 // treats the whole texture as a single cell (a 1 x 1 grid) and its Draw binds no texture.
@@ -88,7 +90,8 @@ class TKZ_Context {
 
   // Back to the defaults: capabilities, parameters (except kzpTrailTextureShift), template, storage
   // mode 1, drag physics, additive blending, no particles, trail length 2. Textures, the texture
-  // selection, magnets and collision trees stay.
+  // selection, magnets and collision trees stay. Called by a hook while busy, it does all of this
+  // but dropping the particles, and leaves error 3.
   void Reset();
 
   // ---- Capabilities and parameters (error 2 for an unknown selector) ----
@@ -161,6 +164,8 @@ class TKZ_Context {
   // ---- Frame ----
   // Advances every particle by dt seconds and writes the visible ones into the vertex storage.
   // Reads the GL model-view matrix (and, with culling, brings KZ_ContextFrustum up to date).
+  // Starts by setting the error code to 0; a call that a hook made during the walk and that was
+  // refused leaves its code after Process returns.
   void Process(float dt);
   // Draws what the last Process wrote; with `with_state` the blend, alpha-test and texture state is
   // set before and undone after. Error 3 while busy; nothing for an empty pool.
@@ -193,11 +198,15 @@ class TKZ_Context {
   // The walk: steps every particle and writes the visible ones at `write` (room for `capacity`
   // vertices of `format`; nothing is written without a known format); returns the vertices written.
   uint32_t ProcessParticles(const Walk& walk, void* write, uint32_t format, uint32_t capacity);
+  // After an allocation failed in the walk: error 1.
+  void WalkFailed();
   void ProcessParticle(TKZ_ParticleData& p, const Walk& walk);
   void SimpleStep(TKZ_ParticleData& p, float dt);
   void DragStep(TKZ_ParticleData& p, float dt);
   void SumMagnets(TKZ_ParticleData& p);
   void TestCollisions(TKZ_ParticleData& p, float dt);
+  // Sets TreesChanged and empties every live particle's cached collision lookups.
+  void TreesHaveChanged();
   void LayOutTrail(TKZ_ParticleData& p);
   void BuildParticleGeometry(TKZ_ParticleData& p, const Walk& walk);
   void BuildTrail(TKZ_ParticleData& p, const Walk& walk);
@@ -232,6 +241,8 @@ class TKZ_Context {
   TKZ_Matrixf3 ViewRotation{};
   TKZ_Matrixf3 InverseViewRotation{};
   TKZ_Vectorf3 ViewTranslation{};
+  // Set when a collision tree is added or removed (the particles' cached lookups are emptied then),
+  // cleared at the end of Process.
   bool TreesChanged = false;
   bool Busy = false;
   // Scratch of the sorted walk: the particles it has stepped so far, in chain order, with their

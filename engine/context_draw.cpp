@@ -54,7 +54,15 @@ void TKZ_Context::FillVertexBuffer(const Walk& walk) {
   storage.Map(format, VerticesRequested());
   // A failed map leaves no memory: the particles are still stepped, nothing is written.
   const uint32_t room = storage.Data && storage.Stride ? storage.Capacity / storage.Stride : 0;
-  storage.Count = ProcessParticles(walk, storage.Data, format, room);
+  try {
+    storage.Count = ProcessParticles(walk, storage.Data, format, room);
+  } catch (...) {
+    // A walk ended by an exception draws nothing, and leaves the buffer neither mapped nor bound.
+    storage.Count = 0;
+    storage.Unmap();
+    storage.Unbind();
+    throw;
+  }
   storage.Unmap();
   storage.Unbind();
 }
@@ -63,6 +71,8 @@ void TKZ_Context::FillVertexArray(const Walk& walk) {
   TGLVertexArray& storage = *VertexArray;
   const uint32_t format = VertexFormat();
   storage.Map(VerticesRequested(), format);
+  // Nothing to draw until the walk has finished: the block may have shrunk below the last count.
+  storage.Count = 0;
   const uint32_t room = storage.Data && storage.Stride ? storage.Capacity / storage.Stride : 0;
   storage.Count = ProcessParticles(walk, storage.Data, format, room);
 }

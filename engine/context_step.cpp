@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "engine/appearance.h"
@@ -77,17 +78,27 @@ void TKZ_Context::Process(float dt) {
     walk.right = {r.Col0[0], r.Col1[0], r.Col2[0]};
     walk.up = {r.Col0[1], r.Col1[1], r.Col2[1]};
     walk.view = {r.Col0[2], r.Col1[2], r.Col2[2]};
-    switch (StorageMode) {
-      case kzsBufferObject:
-        FillVertexBuffer(walk);
-        break;
-      case kzsVertexArray:
-        FillVertexArray(walk);
-        break;
-      default:
-        // Any other mode steps the particles without output, like kzsNone.
-        ProcessParticles(walk, nullptr, 0, 0);
-        break;
+    // A failed allocation in the walk (a trail or collision cache that grows, or one in a hook)
+    // ends it with error 1, like every allocation guard of the context. The node being stepped
+    // was still linked and counted, so the pool is whole; the particles after it wait for the
+    // next frame, and nothing of this frame is drawn.
+    try {
+      switch (StorageMode) {
+        case kzsBufferObject:
+          FillVertexBuffer(walk);
+          break;
+        case kzsVertexArray:
+          FillVertexArray(walk);
+          break;
+        default:
+          // Any other mode steps the particles without output, like kzsNone.
+          ProcessParticles(walk, nullptr, 0, 0);
+          break;
+      }
+    } catch (const std::bad_alloc&) {
+      WalkFailed();
+    } catch (const std::length_error&) {
+      WalkFailed();
     }
     if (Particles->Count > 0) {
       TKZ_Vectorf3& center = VectorParameters[kzpCenter - 300];
@@ -95,13 +106,20 @@ void TKZ_Context::Process(float dt) {
       center = {center[0] / n, center[1] / n, center[2] / n};
     }
   }
+  // Every particle's cached lookups were emptied when the list of trees changed.
   TreesChanged = false;
-  // A hook's refused call set its own code during the walk; the frame itself succeeded.
-  TKZ_Check(true, kKzNoError);
+  // The code is left as the walk left it: a call that a hook made and that was refused reports
+  // its failure after Process.
 }
 
 uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t format, uint32_t capacity) {
   Busy = true;
+  // Whatever ends the walk (a failed allocation, a hook's own exception), the context is not left
+  // busy.
+  struct BusyUntilReturn {
+    bool& busy;
+    ~BusyUntilReturn() { busy = false; }
+  } busy_until_return{Busy};
 
   const bool writes = write != nullptr && vertex_stride(format) != 0;
   uint8_t* out = static_cast<uint8_t*>(write);
@@ -217,8 +235,13 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
     std::swap(SortedFront, LastSorted);
     LastSortedCount = front_size;
   }
-  Busy = false;
   return written;
+}
+
+void TKZ_Context::WalkFailed() {
+  // The order the walk was building is incomplete: the next walk fetches ahead along the links.
+  LastSortedCount = 0;
+  TKZ_Check(false, kKzBadValue);
 }
 
 void TKZ_Context::ProcessParticle(TKZ_ParticleData& p, const Walk& walk) {
@@ -266,10 +289,14 @@ void TKZ_Context::DragStep(TKZ_ParticleData& p, float dt) {
   SumMagnets(p);
   const TKZ_Vectorf3 pull = {p.MagnetForce[0] / m, p.MagnetForce[1] / m, p.MagnetForce[2] / m};
 
+  // Directions by one division per component (not by a reciprocal), which the results depend on
+  // to the last bit.
   const float v = KZ_LengthVectorf3(p.Velocity);
-  const TKZ_Vectorf3 u = v != 0.0f ? KZ_ScaleVectorf3(p.Velocity, 1.0f / v) : TKZ_Vectorf3{0.0f, 0.0f, 0.0f};
+  TKZ_Vectorf3 u{0.0f, 0.0f, 0.0f};
+  if (v != 0.0f) u = {p.Velocity[0] / v, p.Velocity[1] / v, p.Velocity[2] / v};
   const float wind_speed = KZ_LengthVectorf3(w);
-  const TKZ_Vectorf3 e = wind_speed != 0.0f ? KZ_ScaleVectorf3(w, 1.0f / wind_speed) : TKZ_Vectorf3{0.0f, 0.0f, 0.0f};
+  TKZ_Vectorf3 e{0.0f, 0.0f, 0.0f};
+  if (wind_speed != 0.0f) e = {w[0] / wind_speed, w[1] / wind_speed, w[2] / wind_speed};
 
   float drag = -(v * v) * k * r / m;
   // Drag never takes more than half the speed in one step (an explicit step would overshoot and
@@ -277,7 +304,9 @@ void TKZ_Context::DragStep(TKZ_ParticleData& p, float dt) {
   if (-drag * dt > v) drag = -v / (2.0f * dt);
   const float wind = wind_speed * wind_speed * k * r / m;
 
-  p.Acceleration = KZ_AddVectorf3(KZ_AddVectorf3(f, pull), KZ_AddVectorf3(KZ_ScaleVectorf3(u, drag), KZ_ScaleVectorf3(e, wind)));
+  // Summed from the left: ((F + M) + u drag) + e wind.
+  p.Acceleration = KZ_AddVectorf3(KZ_AddVectorf3(KZ_AddVectorf3(f, pull), KZ_ScaleVectorf3(u, drag)),
+                                  KZ_ScaleVectorf3(e, wind));
   p.Velocity = KZ_AddVectorf3(p.Velocity, KZ_ScaleVectorf3(p.Acceleration, dt));
   p.Position = KZ_AddVectorf3(p.Position, KZ_ScaleVectorf3(p.Velocity, dt));
   p.ExtraForce = {0.0f, 0.0f, 0.0f};

@@ -191,6 +191,13 @@ void TKZU_CustomEmitter::MakeParticle(const TKZ_Vectorf3& local) {
   Context->EmitParticle(KZ_AddVectorf3(local, Position));
 }
 
+void TKZU_CustomEmitter::MakeParticleAt(const TKZ_Vectorf3& point) {
+  const TKZ_Vectorf3 v = ComputeVelocity(point);
+  Context->SetTemplateLifetime(MinLifetime + (MaxLifetime - MinLifetime) * rand_single());
+  Context->SetTemplateVelocity(v);
+  Context->EmitParticle(point);
+}
+
 // ---------------------------------------------------------------------------------------------
 // TKZU_SphereEmitter
 
@@ -522,9 +529,11 @@ void TKZU_FontEmitter::Emit() {
         const TKZ_Vectorf2& point = glyph.Points[static_cast<size_t>(Random(points))];
         const float jx = GlyphSize * (rand_single() - 0.5f) / cell;
         const float jy = GlyphSize * (rand_single() - 0.5f) / cell;
-        // Laid out in the emitter's own frame, like every other shape; Position is added on emission.
-        const TKZ_Vectorf3 local = KZ_MakeVectorf3(point[0] * w + pen_x + jx + x0, point[1] * h + y0 + jy, 0.0f);
-        MakeParticle(KZ_TransformVectorf3(local, Orientation));
+        // Unlike the other shapes, the text is laid out with Position in it, and the whole point
+        // is turned by Orientation; the velocity rule sees that point.
+        const TKZ_Vectorf3 laid = KZ_MakeVectorf3(point[0] * w + pen_x + jx + Position[0] + x0,
+                                                  point[1] * h + y0 + jy + Position[1], Position[2]);
+        MakeParticleAt(KZ_TransformVectorf3(laid, Orientation));
       }
     }
     if (Monospace) {

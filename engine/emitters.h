@@ -93,6 +93,9 @@ class TKZU_CustomEmitter : public TKZU_Effect {
   // Velocity from `local` (the point before Position is added), a lifetime from the range, and a
   // particle at local + Position.
   void MakeParticle(const TKZ_Vectorf3& local);
+  // The same for a point that already includes Position (the text layout): the velocity is worked
+  // out from the point itself and the particle is made there.
+  void MakeParticleAt(const TKZ_Vectorf3& point);
   // The fade-in ramp, 0 to 1.
   float Ramp() const;
 };
@@ -185,8 +188,10 @@ class TKZU_FontMap {
   float MaxHeight = 0.0f;
 };
 
-// The letters of a text, laid out from Position along +x with lines going down -y, turned by
-// Orientation. Particles are shared between the characters by their number of points.
+// The letters of a text, laid out from Position along +x with lines going down -y; each point,
+// Position included, is then turned by Orientation (about the origin, not about Position), and the
+// velocity rule sees that point. Particles are shared between the characters by their number of
+// points.
 class TKZU_FontEmitter : public TKZU_CustomEmitter {
  public:
   TKZU_FontEmitter();

@@ -76,19 +76,20 @@ void TKZ_LinkedList::UnlinkIndex(int32_t index) {
 }
 
 void TKZ_LinkedList::Release(PKZ_ListNode node, TKZ_Context* context) {
-  Unlink(node);
+  // Room on the free stack first: a failed allocation leaves the node linked and counted.
   if (FreeIndices.size() == FreeCount) FreeIndices.resize(FreeIndices.size() + Step());
+  Unlink(node);
   FreeIndices[FreeCount++] = IndexOf(node);
   --Count;
   TKZ_ParticleData& p = node->Data;
   if (p.OnRelease.Assigned()) p.OnRelease(&p, context);
-  if (TKZ_AppearanceModel* model = p.Appearance) {
-    // A count already at 0 (a model put on the particle by hand) is not wrapped round.
-    if (model->RefCount > 0) --model->RefCount;
-    if (model->AutoFree && model->RefCount == 0) {
-      p.Appearance = nullptr;
-      delete model;
-    }
+  TKZ_AppearanceModel* model = p.Appearance;
+  // A count already at 0 means the model was put on the particle by hand (a hook may do so), so
+  // this particle never held a reference: the count is not wrapped round, and the model, which
+  // other particles may use, is not freed.
+  if (model && model->RefCount > 0 && --model->RefCount == 0 && model->AutoFree) {
+    p.Appearance = nullptr;
+    delete model;
   }
 }
 

@@ -110,7 +110,8 @@ class TKZ_LinkedList {
   // Joins the neighbours; the node's own links stay as they were.
   void Unlink(PKZ_ListNode node);
   // Unlinks the node and pushes its slot, then calls its release hook (the record is still intact)
-  // and drops its appearance model's count, freeing an auto-free model whose count reaches 0.
+  // and drops its appearance model's count, freeing an auto-free model whose count reaches 0. A
+  // count already at 0 is left alone and frees nothing.
   void Release(PKZ_ListNode node, TKZ_Context* context);
   // Move the node towards the tail / head to keep the chain ordered by ascending distance from
   // `camera`; true when it moved. Ties stay in place.

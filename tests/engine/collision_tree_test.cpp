@@ -135,6 +135,23 @@ TEST(CollisionTree, IndexFollowsRebuildAndCachedLeavesAreReused) {
   EXPECT_VEC(p.p.Position, 10, 1, 0);
 }
 
+// A freed index's memory may come back as this one's, so a cached leaf may lie at the address of a
+// leaf of this index and still belong to another: the entry below is what such a cache looks like.
+TEST(CollisionTree, ACacheEntryFromAnotherIndexIsNotTrustedEvenAtThisIndexsAddresses) {
+  TKZ_CollisionTree tree;
+  tree.AddSphere(1);
+  tree.Rebuild();
+  Particle p({0, 1.2f, 0}, {0, 0.5f, 0}, {0, -10, 0});
+  TKZ_CollisionInformation& e = p.p.CollisionInfo[0];
+  e.NodeX = tree.XTree->Query(0, nullptr);
+  e.NodeY = tree.YTree->Query(1.2f, nullptr);
+  e.NodeZ = tree.ZTree->Query(0, nullptr);
+  ASSERT_TRUE(e.NodeX && e.NodeY && e.NodeZ);
+  EXPECT_TRUE(tree.TestParticle(&p.p, 0, nullptr));  // its (empty) candidates are not used
+  EXPECT_EQ(p.p.CollisionInfo[0].Candidates, std::vector<int32_t>{0});
+  EXPECT_VEC(p.p.Velocity, 0, 10, 0);
+}
+
 TEST(CollisionTree, CandidatesAreTheCommonIndicesOfTheThreeLeaves) {
   TKZ_CollisionTree tree;
   // Three unit boxes: 0 and 2 overlap at x = 1 but not in z, 1 overlaps 0 in every axis.
@@ -267,6 +284,25 @@ TEST(CollisionTree, FacesFromListsStripsQuadsAndFans) {
     EXPECT_EQ(tree.Primitives.size(), 2u);
     EXPECT_EQ(tree.FaceVertexCount, 0);
   }
+  // A count set below 0 from outside wraps round like the face emitter's: -1 is the third vertex
+  // of a triangle, -5 the second; no vertex lands outside the three slots.
+  for (int32_t mode : {0, 1, 2, 3}) {
+    TKZ_CollisionTree tree;
+    tree.BeginFaces(mode);
+    tree.FaceVertices[0] = p;
+    tree.FaceVertices[1] = q;
+    tree.FaceVertexCount = -1;
+    tree.AddFace(r);
+    EXPECT_EQ(tree.FaceVertexCount, 0) << mode;
+    EXPECT_TRUE(tree.Contexts.empty() && tree.Contexts.capacity() == 0) << mode;
+    // A fan's rim slots alternate: (-1 - 1) mod 2 + 1 is slot 1.
+    EXPECT_EQ(tree.FaceVertices[mode == 3 ? 1 : 2], r) << mode;
+    EXPECT_EQ(faces(tree), (mode == 0 ? std::vector<Face>{{p, q, r}} : std::vector<Face>{})) << mode;
+    tree.FaceVertexCount = -5;
+    tree.AddFace(s);
+    EXPECT_EQ(tree.FaceVertices[1], s) << mode;
+    EXPECT_EQ(tree.FaceVertexCount, -4) << mode;
+  }
 }
 
 TEST(CollisionTree, DrawDebugOutlinesEveryEnlargedBoxInWorldSpace) {
@@ -373,6 +409,48 @@ TEST_F(TreeContextTest, RebuildWhileListedDropsCachedLeaves) {
   Head().Velocity = {0, 10, 0};
   ctx.Process(0.01f);
   EXPECT_VEC(Head().Velocity, 0, -10, 0);
+}
+
+// Marks the entries it is given as its own and records what they held.
+struct MarkingTree : CollisionTreeInterface {
+  std::vector<TKZ_CollisionInformation> seen;
+  void AttachContext(TKZ_Context*) override {}
+  void DetachContext(TKZ_Context*) override {}
+  bool TestParticle(PKZ_ParticleData p, int32_t index, TKZ_Context*) override {
+    TKZ_CollisionInformation& e = p->CollisionInfo[static_cast<size_t>(index)];
+    seen.push_back(e);
+    e.NodeX = e.NodeY = e.NodeZ = reinterpret_cast<PSegmentTreeElement>(this);
+    e.Candidates = {7};
+    return false;
+  }
+};
+
+TEST_F(TreeContextTest, ATreeSwappedInFramesWithoutCollisionTestsFindsEmptyEntries) {
+  ctx.EmitParticle(0, 0, 0);
+  // Frames in which no particle is tested: collisions off, another physics mode, no time passing.
+  for (int quiet = 0; quiet < 3; ++quiet) {
+    MarkingTree a, b;
+    ctx.AddCollisionTree(&a);
+    ctx.Enable(kzcCollisions);
+    ctx.Process(0.1f);
+    ASSERT_EQ(a.seen.size(), 1u);
+    ctx.RemoveCollisionTree(&a);  // freed in the program, its leaves with it
+    ctx.AddCollisionTree(&b);
+    float dt = 0.1f;
+    if (quiet == 0) ctx.Disable(kzcCollisions);
+    if (quiet == 1) ctx.SetPhysicsMode(kzpmSimple);
+    if (quiet == 2) dt = 0.0f;
+    ctx.Process(dt);
+    ctx.Process(dt);
+    EXPECT_TRUE(b.seen.empty()) << quiet;
+    ctx.Enable(kzcCollisions);
+    ctx.SetPhysicsMode(kzpmDrag);
+    ctx.Process(0.1f);
+    ASSERT_EQ(b.seen.size(), 1u) << quiet;
+    EXPECT_TRUE(b.seen[0].NodeX == nullptr && b.seen[0].NodeY == nullptr && b.seen[0].NodeZ == nullptr) << quiet;
+    EXPECT_TRUE(b.seen[0].Candidates.empty()) << quiet;
+    ctx.RemoveAllCollisionTrees();
+  }
 }
 
 TEST_F(TreeContextTest, AFreedTreeLeavesEveryContextAndAFreedContextLeavesTheTree) {

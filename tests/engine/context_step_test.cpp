@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "engine/appearance.h"
@@ -144,8 +146,112 @@ TEST_F(StepTest, HooksCannotChangeTheParticleSetWhileBusy) {
   EXPECT_EQ(ctx.GetParticleCount(), 1u);
   EXPECT_EQ(ctx.GetTemplate().Size, (TKZ_Vectorf2{3, 3}));
   EXPECT_FALSE(ctx.IsBusy());
-  EXPECT_EQ(TKZ_GetLastError(), 0u);  // the hook's failures are not Process's
+  EXPECT_EQ(TKZ_GetLastError(), 3u);  // the hook's last refused call
   EXPECT_TRUE(ctx.IsEnabled(kzcFrustumCulling));
+}
+
+// What a hook does to the context from inside the walk: a refused emission is reported by the
+// error code after Process, and a reset runs all its steps but the clearing of the particles.
+struct Refused {
+  bool reset = false;
+  void OnStep(PKZ_ParticleData, TKZ_Context* c) {
+    if (reset) {
+      c->Reset();
+    } else {
+      c->EmitParticle(0, 0, 0);
+    }
+  }
+};
+
+TEST_F(StepTest, HookFailuresOutliveProcessAndResetWhileBusyKeepsOnlyTheParticles) {
+  Refused hook;
+  ctx.SetTemplateOnStep(TKZ_NotifyEvent::Bind<&Refused::OnStep>(&hook));
+  ctx.EmitParticle(0, 0, 0);
+  ctx.Process(0.1f);
+  EXPECT_EQ(ctx.GetParticleCount(), 1u);
+  EXPECT_EQ(TKZ_GetLastError(), 3u);
+  ctx.Process(0.1f);  // Process itself starts from 0; the hook fails again
+  EXPECT_EQ(TKZ_GetLastError(), 3u);
+
+  hook.reset = true;
+  ctx.Enable(kzcTrails);
+  ctx.SetTrailLength(5);
+  ctx.Enable(kzcDepthSort);
+  ctx.Disable(kzcAnimation);
+  const TKZ_Vectorf3 wind{1, 2, 3};
+  ctx.SetParameter(kzpWind, &wind);
+  ctx.SetStorageMode(kzsNone);
+  ctx.SetPhysicsMode(kzpmSimple);
+  ctx.SetBlendFunc(1, 2);
+  ctx.SetOnParticleCallback([](PKZ_ParticleData, TKZ_Context*) {});
+  ctx.SetTemplateSize(4, 4);
+  ctx.Process(0.1f);
+  EXPECT_EQ(TKZ_GetLastError(), 3u);  // the particles could not be cleared
+  EXPECT_EQ(ctx.GetParticleCount(), 1u);
+  EXPECT_FALSE(ctx.IsBusy());
+  for (uint32_t c = 0; c < 10; ++c) {
+    const bool on = c == kzcFrustumCulling || c == kzcAnimation || c == kzcPhysics || c == kzcGeometry;
+    EXPECT_EQ(ctx.IsEnabled(c), on) << c;
+  }
+  TKZ_Vectorf3 got{9, 9, 9};
+  ctx.GetParameter(kzpWind, &got);
+  EXPECT_EQ(got, (TKZ_Vectorf3{0, 0, 0}));
+  EXPECT_EQ(ctx.GetTrailLength(), 2);
+  EXPECT_EQ(ctx.GetStorageMode(), kzsVertexArray);
+  EXPECT_EQ(ctx.GetPhysicsMode(), kzpmDrag);
+  EXPECT_EQ(ctx.GetBlendSource(), 770u);
+  EXPECT_EQ(ctx.GetOnParticleCallback(), nullptr);
+  EXPECT_EQ(ctx.GetTemplate().Size, (TKZ_Vectorf2{0, 0}));
+  EXPECT_FALSE(ctx.GetTemplate().OnStep.Assigned());
+}
+
+// A step hook whose allocation fails at its n-th call, as any allocation in the walk may.
+struct OutOfMemory {
+  int calls = 0;
+  int fail_at = 0;
+  void OnStep(PKZ_ParticleData, TKZ_Context*) {
+    if (++calls == fail_at) throw std::bad_alloc();
+  }
+};
+
+TEST_F(StepTest, AllocationFailureInTheWalkIsErrorOneAndLeavesTheContextUsable) {
+  OutOfMemory hook;
+  ctx.SetTemplateOnStep(TKZ_NotifyEvent::Bind<&OutOfMemory::OnStep>(&hook));
+  ctx.Enable(kzcDepthSort);
+  for (int i = 0; i < 6; ++i) ctx.EmitParticle(static_cast<float>(i % 3), 0, 0);
+  for (int32_t mode : {kzsBufferObject, kzsVertexArray, kzsNone}) {
+    ctx.SetStorageMode(mode);
+    hook.calls = 0;
+    hook.fail_at = 3;
+    EXPECT_NO_THROW(ctx.Process(0.1f)) << mode;
+    EXPECT_EQ(TKZ_GetLastError(), 1u) << mode;
+    EXPECT_FALSE(ctx.IsBusy()) << mode;
+    TKZ_LinkedList& l = ctx.GetParticles();
+    std::vector<int32_t> forward, backward;
+    for (PKZ_ListNode n = l.Head(); n; n = l.NextOf(n)) forward.push_back(n->Index);
+    for (PKZ_ListNode n = l.Tail(); n; n = l.PrevOf(n)) backward.insert(backward.begin(), n->Index);
+    EXPECT_EQ(forward, backward) << mode;
+    EXPECT_EQ(forward.size(), l.Count) << mode;
+    EXPECT_EQ(l.Items.size(), l.Count + l.FreeCount) << mode;
+    // Everything works again once memory is there.
+    hook.fail_at = 0;
+    ctx.EmitParticle(0, 0, 0);
+    EXPECT_EQ(TKZ_GetLastError(), 0u) << mode;
+    ctx.Process(0.1f);
+    EXPECT_EQ(TKZ_GetLastError(), 0u) << mode;
+    ctx.Draw(true);
+    EXPECT_EQ(TKZ_GetLastError(), 0u) << mode;
+  }
+  EXPECT_EQ(ctx.GetParticleCount(), 9u);
+  // A hook's own exception passes through Process, which still leaves the context usable and the
+  // buffer object unmapped.
+  ctx.SetStorageMode(kzsBufferObject);
+  ctx.GetParticles().Head()->Data.OnStep = TKZ_NotifyEvent::Of([](void*, PKZ_ParticleData, TKZ_Context*) {
+    throw std::runtime_error("hook");
+  });
+  EXPECT_THROW(ctx.Process(0.1f), std::runtime_error);
+  EXPECT_FALSE(ctx.IsBusy());
+  EXPECT_TRUE(fake.Count("glMapBuffer") == 3 && fake.Count("glUnmapBuffer") == 3);
 }
 
 TEST_F(StepTest, EmptyContextTouchesNoGLState) {
@@ -216,6 +322,77 @@ TEST_F(StepTest, SimpleAndDragMotion) {
   const float k = 1.29f * 0.5f;
   EXPECT_NEAR(Head().Acceleration[0], -4 * k * 0.5f / 2, 1e-5f);
   EXPECT_NEAR(Head().Acceleration[2], 9 * k * 0.5f / 2, 1e-5f);
+}
+
+// The drag step written out in single precision, operation by operation, in its own order:
+// u = Velocity / v and e = wind / W component by component, and
+// Acceleration = F + M + u * drag + e * wind summed from the left.
+TEST_F(StepTest, DragStepFollowsItsArithmeticBitForBit) {
+  struct Start {
+    TKZ_Vectorf3 pos, vel, force, extra;
+    float mass, resistance;
+  };
+  uint32_t seed = 2024;
+  auto next = [&seed](float lo, float hi) {
+    seed = seed * 1664525u + 1013904223u;
+    return lo + (hi - lo) * static_cast<float>(seed >> 8) / 16777216.0f;
+  };
+  TKZ_Magnet magnet;  // a pull that differs per particle, so M takes part in the sum
+  magnet.Position = {0, 40, 0};
+  magnet.Range = 1000;
+  magnet.Strength = 3;
+  ctx.AddMagnet(&magnet);
+  const float density = 1.29f;
+  const TKZ_Vectorf3 wind{0.7f, -0.3f, 1.9f};
+  ctx.SetParameter(kzpAirDensity, &density);
+  ctx.SetParameter(kzpWind, &wind);
+  std::vector<Start> starts;
+  for (int i = 0; i < 2000; ++i) {
+    Start s{{next(-50, 50), next(-5, 60), next(-50, 50)},
+            {next(-30, 30), next(-10, 80), next(-30, 30)},
+            {next(-2, 2), next(-12, -8), next(-2, 2)},
+            {i % 3 ? 0.0f : next(-5, 5), 0.0f, i % 5 ? 0.0f : next(-5, 5)},
+            next(0.2f, 3.0f),
+            next(0.0f, 0.2f)};
+    if (i % 97 == 0) s.vel = {0, 0, 0};  // no direction of motion: u = 0
+    starts.push_back(s);
+    ctx.SetTemplateVelocity(s.vel);
+    ctx.SetTemplateForce(s.force);
+    ctx.SetTemplateMass(s.mass);
+    ctx.SetTemplateAirResistance(s.resistance);
+    ctx.EmitParticle(s.pos);
+    ctx.GetParticles().Tail()->Data.ExtraForce = s.extra;
+  }
+  const float dt = 0.0137f;
+  ctx.Process(dt);
+
+  auto length = [](const TKZ_Vectorf3& a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); };
+  const float k = density * 0.5f;
+  const float W = length(wind);
+  int differing = 0;
+  for (PKZ_ListNode n = ctx.GetParticles().Head(); n; n = ctx.GetParticles().NextOf(n)) {
+    const Start& s = starts[static_cast<size_t>(n->Index)];
+    const TKZ_ParticleData& p = n->Data;
+    const float m = s.mass;
+    const float r = s.resistance;
+    const float v = length(s.vel);
+    float drag = -(v * v) * k * r / m;
+    if (-drag * dt > v) drag = -v / (2 * dt);
+    const float windf = W * W * k * r / m;
+    bool same = true;
+    for (int i = 0; i < 3; ++i) {
+      const float F = (s.force[i] + s.extra[i]) / m;
+      const float M = p.MagnetForce[i] / m;
+      const float u = v != 0 ? s.vel[i] / v : 0.0f;
+      const float e = wind[i] / W;
+      const float a = F + M + u * drag + e * windf;
+      const float vel = s.vel[i] + a * dt;
+      same = same && p.Acceleration[i] == a && p.Velocity[i] == vel && p.Position[i] == s.pos[i] + vel * dt;
+    }
+    differing += !same;
+  }
+  EXPECT_EQ(differing, 0);
+  ctx.RemoveAllMagnets();
 }
 
 TEST_F(StepTest, MagnetsPullInTheDragModeOnly) {

@@ -290,10 +290,30 @@ TEST_F(EmitterTest, FontEmitterWritesTheText) {
   e.SetText("A\nB");
   EmitFresh(e, 10);
   EXPECT_EQ(e.TextHeight, -2.0f);
-  // Turned text stays at Position: the layout turns about the emitter's own origin.
+  // The point includes Position, and the radial velocity is measured to that very point (Position
+  // is not added a second time): from the origin, 'A' at about (10, -1, 0) flies along x.
   e.SetText("A");
+  e.Speed = 1.0f;
+  const std::vector<Spark> sparks = EmitFresh(e, 20);
+  ASSERT_EQ(sparks.size(), 20u);
+  for (const Spark& s : sparks) {
+    EXPECT_EQ(s.vel, KZ_ScaleVectorf3(KZ_TransformVectorf3(KZ_NormalizeVectorf3(s.pos), e.VelocityMatrix), 1.0f));
+    EXPECT_NEAR(s.vel[0], 0.99f, 0.015f);
+    EXPECT_NEAR(s.vel[1], -0.1f, 0.06f);
+  }
+  // One particle by the layout's sum, in its order: point x w + pen x + jitter + Position + centring.
+  RandSeed(5);
+  Random(1);  // the point of 'A'
+  const float jx = 4.0f * (static_cast<float>(Random()) - 0.5f) / 4.0f;
+  const float jy = 4.0f * (static_cast<float>(Random()) - 0.5f) / 4.0f;
+  RandSeed(5);
+  const std::vector<Spark> one = EmitFresh(e, 1);
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].pos, KZ_TransformVectorf3({0.0f * 1.0f + 0.0f + jx + 10.0f + 0.0f, 0.0f * 1.0f + -1.0f + jy + 0.0f, 0.0f},
+                                             e.Orientation));
+  // Turned text: the layout, Position included, turns about the origin.
   e.Orientation = kQuarterTurnZ;
-  for (const Spark& s : EmitFresh(e, 20)) EXPECT_LT(Len(KZ_SubVectorf3(s.pos, {11.0f, 0.0f, 0.0f})), 0.75f);
+  for (const Spark& s : EmitFresh(e, 20)) EXPECT_LT(Len(KZ_SubVectorf3(s.pos, {1.0f, 10.0f, 0.0f})), 0.75f);
 }
 
 TEST_F(EmitterTest, FacesFromPrimitivesAreFilledByArea) {

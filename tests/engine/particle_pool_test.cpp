@@ -143,6 +143,18 @@ TEST(ParticlePool, ReleaseCountsAppearanceReferencesAndFreesOnlyAutoFreeModels) 
   list.Release(n, nullptr);
   EXPECT_EQ(kept->RefCount, 0u);
   delete kept;
+
+  // Nor is an auto-free model freed from under the other particles that a hook gave it by hand.
+  auto* shared = new TrackedModel(&deaths);
+  shared->AutoFree = true;
+  PKZ_ListNode a = list.Add();
+  PKZ_ListNode b = list.Add();
+  a->Data.Appearance = shared;
+  b->Data.Appearance = shared;
+  list.Release(a, nullptr);
+  EXPECT_EQ(deaths, 2);  // `kept` only
+  EXPECT_EQ(b->Data.Appearance, shared);
+  if (deaths == 2) delete shared;
 }
 
 TEST(ParticlePool, DepthSortMovesNodesAndLeavesTiesInPlace) {
