@@ -12,20 +12,14 @@
 namespace {
 
 // component * 255 rounded to the nearest integer (ties to even), keeping the low 8 bits, so values
-// above 1 wrap (1.2 gives 50). The product is taken in double, where it is exact: a float product
-// would round first and turn 0.3 (76.500003) into 76 and 0.9 (229.49999) into 230.
+// above 1 wrap (1.2 gives 50). The product is taken in double, where it is exact, and rounded once:
+// a float product would round first and turn 0.3 (76.500003) into 76 and 0.9 (229.49999) into 230,
+// and so would an add-a-large-constant trick evaluated at x87's 80-bit precision.
 inline uint8_t colour_byte(float component) {
-  const double x = static_cast<double>(component) * 255.0;
-  if (std::fabs(x) < 2251799813685248.0) {
-    // Adding 1.5 * 2^52 rounds to an integer in the current (nearest-even) mode and leaves it, in
-    // two's complement, in the low bits of the mantissa.
-    const double shifted = x + 6755399441055744.0;
-    uint64_t bits;
-    std::memcpy(&bits, &shifted, sizeof bits);
-    return static_cast<uint8_t>(bits & 0xFFu);
-  }
-  if (std::isnan(x)) return 0;
-  const double wrapped = std::fmod(std::nearbyint(x), 256.0);
+  const double rounded = std::nearbyint(static_cast<double>(component) * 255.0);
+  if (std::fabs(rounded) < 2147483648.0) return static_cast<uint8_t>(static_cast<int64_t>(rounded) & 0xFF);
+  if (std::isnan(rounded)) return 0;
+  const double wrapped = std::fmod(rounded, 256.0);
   return static_cast<uint8_t>(static_cast<int>(wrapped < 0 ? wrapped + 256.0 : wrapped));
 }
 

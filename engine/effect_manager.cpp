@@ -175,18 +175,25 @@ void TKZU_EffectManager::Render(bool with_state) {
 
 void TKZU_EffectManager::SortByDistance() {
   if (Count == 0) return;
+  // Each distance is computed once and stored as a float. Recomputing it for every comparison
+  // lets a compiler compare a stored pivot with a distance still held at higher precision (x87),
+  // and then no entry stops a scan and it runs past the live entries.
+  SortDistances.resize(Count);
+  for (uint32_t k = 0; k < Count; ++k) SortDistances[k] = DistanceOf(Effects[k]);
   QuickSort(0, static_cast<int32_t>(Count) - 1);
 }
 
 void TKZU_EffectManager::QuickSort(int32_t lo, int32_t hi) {
+  float* const distance = SortDistances.data();
   int32_t i = lo;
   int32_t j = hi;
-  const float pivot = DistanceOf(Effects[static_cast<size_t>(lo + Random(hi - lo + 1))]);
+  const float pivot = distance[lo + Random(hi - lo + 1)];
   do {
-    while (DistanceOf(Effects[static_cast<size_t>(i)]) < pivot) ++i;
-    while (DistanceOf(Effects[static_cast<size_t>(j)]) > pivot) --j;
+    while (distance[i] < pivot) ++i;
+    while (distance[j] > pivot) --j;
     if (i <= j) {
       std::swap(Effects[static_cast<size_t>(i)], Effects[static_cast<size_t>(j)]);
+      std::swap(distance[i], distance[j]);
       ++i;
       --j;
     }

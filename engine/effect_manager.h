@@ -108,6 +108,8 @@ class TKZU_EffectManager {
  private:
   float DistanceOf(const TKZU_Effect* effect) const;
   void QuickSort(int32_t lo, int32_t hi);
+
+  std::vector<float> SortDistances;  // the sort's distances, parallel to Effects while it runs
 };
 
 // -1 for a value >= 0, 1 otherwise (also for a value that is not a number).

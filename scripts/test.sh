@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite: the unit, integration and end-to-end tests, then
-# the same tests under AddressSanitizer+UndefinedBehaviorSanitizer, the threaded tests under
+# Sets up, builds and runs the whole test suite: the unit, integration and end-to-end tests, the
+# same for the 32-bit Linux build (scripts/test-i386.sh), then the 64-bit tests under
+# AddressSanitizer+UndefinedBehaviorSanitizer, the threaded tests under
 # ThreadSanitizer, and every fuzz target for a bounded time.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -10,6 +11,9 @@ fuzz_seconds="${STARLACE_FUZZ_SECONDS:-60}"
 echo "== Build and test"
 "$here/scripts/setup.sh" "$here/build" -DSTARLACE_WERROR=ON
 ctest --test-dir "$here/build" -j"$jobs" --output-on-failure
+
+echo "== 32-bit Linux (i386): build and test"
+"$here/scripts/test-i386.sh"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S "$here" -B "$here/build-asan" -DCMAKE_BUILD_TYPE=Debug -DSTARLACE_WERROR=ON -DSTARLACE_BENCH=OFF \

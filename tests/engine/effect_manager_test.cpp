@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -246,6 +247,22 @@ TEST_F(EffectManagerTest, QuickSortOrdersManyEffectsAndCountsDuplicates) {
   ASSERT_EQ(manager.Count, 60u);
   for (uint32_t i = 1; i < manager.Count; ++i)
     EXPECT_LE(manager.Effects[i - 1]->Position[0], manager.Effects[i]->Position[0]) << "at " << i;
+  for (auto* e : added) EXPECT_GE(manager.IndexOf(e), 0);
+
+  // Distances with no exact float square root: where a compiler keeps excess precision (x87), a
+  // stored pivot can compare unequal to its own entry's distance recomputed; no scan may then run
+  // past the live entries onto the empty slots after them.
+  for (int i = 0; i < 3; ++i) added.push_back(Add("x" + std::to_string(i)));
+  ASSERT_GT(manager.Effects.size(), manager.Count);
+  for (uint32_t round = 0; round < 20; ++round) {
+    for (uint32_t i = 0; i < manager.Count; ++i)
+      manager.Effects[i]->SetPosition(0.1f * static_cast<float>(Random(97)), 0.3f * static_cast<float>(Random(89)),
+                                      0.7f * static_cast<float>(Random(5)));
+    manager.SortByDistance();
+    std::vector<float> distances;  // stored, so compared at float precision
+    for (uint32_t i = 0; i < manager.Count; ++i) distances.push_back(KZ_LengthVectorf3(manager.Effects[i]->Position));
+    EXPECT_TRUE(std::is_sorted(distances.begin(), distances.end())) << "round " << round;
+  }
   for (auto* e : added) EXPECT_GE(manager.IndexOf(e), 0);
 }
 

@@ -119,6 +119,30 @@ TEST_F(ArchiveFixture, DataOutsideTheFileOpensAsNothing) {
   EXPECT_EQ(Content(a->OpenFile("ok")), "..");  // still usable
 }
 
+TEST_F(ArchiveFixture, EntryPastFourGiBOfASparseFile) {
+  // Offsets and sizes are 64-bit on every build, 32-bit ones included: a file over 4 GiB (a hole,
+  // so it takes no disk space) opens, sizes and seeks, and its last entry reads back.
+  const int64_t far = (int64_t{1} << 32) + 4099;
+  const std::string tail = "beyond four GiB";
+  {
+    TFileStream file(path, fmCreate);
+    file.WriteString(Bytes(int32_t{2}) + Entry("near", 51, 2) + Entry("far", far, static_cast<int64_t>(tail.size())) +
+                     "ok");
+    file.SetSize(far);
+    file.SetPosition(far);
+    file.WriteString(tail);
+  }
+  TFileStream plain(path, fmOpenRead);
+  EXPECT_EQ(plain.GetSize(), far + static_cast<int64_t>(tail.size()));
+  EXPECT_EQ(plain.Seek(far + 7, soBeginning), far + 7);
+  EXPECT_EQ(Content(plain), tail.substr(7));
+
+  TfsMountArchive a(path, nullptr);
+  EXPECT_EQ(a.GetFileSize("far"), static_cast<int64_t>(tail.size()));
+  EXPECT_EQ(Content(a.OpenFile("far")), tail);
+  EXPECT_EQ(Content(a.OpenFile("near")), "ok");
+}
+
 TEST_F(ArchiveFixture, ReloadReadsTheTableRewrittenInPlace) {
   auto a = Make(Archive({{"one", "1"}}));
   write_file(path, Archive({{"two", "22"}, {"a", "333"}}));

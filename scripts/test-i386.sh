@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The 32-bit (i386) Linux stage of the test command: builds and runs the whole suite (unit,
+# integration, end-to-end) for i386, then the engine tests once more with x87 float maths (no SSE
+# flags), where excess precision would show up in the engine's sorting and rounding.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+jobs="$(nproc)"
+start="$(date +%s)"
+
+"$here/scripts/setup-i386.sh" "$here/build-i386" -DSTARLACE_WERROR=ON
+if command -v file >/dev/null; then file "$here/build-i386/show/starlace" | sed "s|$here/||"; fi
+ctest --test-dir "$here/build-i386" -j"$jobs" --output-on-failure
+
+echo "== i386 engine tests with x87 float maths"
+cmake -S "$here" -B "$here/build-i386-x87" -DCMAKE_TOOLCHAIN_FILE="$here/platform/linux-i386/toolchain.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTARLACE_WERROR=ON -DSTARLACE_BENCH=OFF \
+  -DCMAKE_C_FLAGS="-m32 -mfpmath=387" -DCMAKE_CXX_FLAGS="-m32 -mfpmath=387" >/dev/null
+cmake --build "$here/build-i386-x87" -j"$jobs" --target test_engine
+ctest --test-dir "$here/build-i386-x87" -R '^engine$' --output-on-failure
+
+echo "i386 stage: $(( $(date +%s) - start )) s"
