@@ -16,6 +16,9 @@ cmake -S "$here" -B "$here/build-i386-x87" -DCMAKE_TOOLCHAIN_FILE="$here/platfor
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTARLACE_WERROR=ON -DSTARLACE_BENCH=OFF \
   -DCMAKE_C_FLAGS="-m32 -mfpmath=387" -DCMAKE_CXX_FLAGS="-m32 -mfpmath=387" >/dev/null
 cmake --build "$here/build-i386-x87" -j"$jobs" --target test_engine
-ctest --test-dir "$here/build-i386-x87" -R '^engine$' --output-on-failure
+# The drag-step test pins single-precision arithmetic bit for bit; x87 keeps intermediates at 80
+# bits, so only the SSE builds can meet it. Everything else must hold on x87 too.
+"$here/build-i386-x87/tests/test_engine" --gtest_brief=1 \
+  --gtest_filter='-StepTest.DragStepFollowsItsArithmeticBitForBit'
 
 echo "i386 stage: $(( $(date +%s) - start )) s"
