@@ -169,7 +169,8 @@ std::string tga_file(Tga kind, int w, int h, bool rle, bool top_first, bool with
 
 // A w x h PNG of the given colour type; palette images use the 16-entry map, with `transparent`
 // entries given alpha (0 for one entry alone: a colour key; several mixed values: an alpha channel).
-std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8_t> transparency = {}) {
+std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8_t> transparency = {},
+                     bool interlaced = false) {
   std::string out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -183,7 +184,8 @@ std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8
         static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), n);
       },
       [](png_structp) {});
-  png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), depth, colour_type, PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), depth, colour_type,
+               interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_color palette[16];
   for (int i = 0; i < 16; ++i) palette[i] = png_color{map_colour(i).r, map_colour(i).g, map_colour(i).b};
@@ -193,8 +195,11 @@ std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8
   const int channels = colour_type == PNG_COLOR_TYPE_RGB ? 3 : colour_type == PNG_COLOR_TYPE_RGB_ALPHA ? 4
                        : colour_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : 1;
   const int bytes = depth / 8;
-  std::vector<png_byte> row(size_t(w) * size_t(channels) * size_t(bytes));
+  std::vector<std::vector<png_byte>> rows(size_t(h), std::vector<png_byte>(size_t(w) * size_t(channels) * size_t(bytes)));
+  std::vector<png_bytep> row_pointers;
   for (int y = 0; y < h; ++y) {
+    std::vector<png_byte>& row = rows[size_t(y)];
+    row_pointers.push_back(row.data());
     for (int x = 0; x < w; ++x) {
       const TestRgb c = test_pattern(x, y);
       std::vector<uint8_t> v;
@@ -206,8 +211,8 @@ std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8
       for (size_t k = 0; k < v.size(); ++k)
         for (int b = 0; b < bytes; ++b) row[(size_t(x) * v.size() + k) * size_t(bytes) + size_t(b)] = v[k];
     }
-    png_write_row(png, row.data());
   }
+  png_write_image(png, row_pointers.data());
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return out;
@@ -248,9 +253,11 @@ TEST(ImageLayer, PngWithAndWithoutAlphaPaletteAndGreyMatchSdlImage) {
     int colour_type, depth;
     std::vector<uint8_t> transparency;
     const char* name;
+    bool interlaced = false;
   };
   const Case cases[] = {
-      {PNG_COLOR_TYPE_RGB, 8, {}, "RGB"},
+      {PNG_COLOR_TYPE_RGB, 8, {}, "RGB", false},
+      {PNG_COLOR_TYPE_RGB, 8, {}, "RGB interlaced", true},
       {PNG_COLOR_TYPE_RGB_ALPHA, 8, {}, "RGBA"},
       {PNG_COLOR_TYPE_RGB_ALPHA, 16, {}, "RGBA 16-bit"},
       {PNG_COLOR_TYPE_GRAY, 8, {}, "grey"},
@@ -260,7 +267,7 @@ TEST(ImageLayer, PngWithAndWithoutAlphaPaletteAndGreyMatchSdlImage) {
       {PNG_COLOR_TYPE_PALETTE, 8, {255, 128, 0, 30}, "palette with alpha"},
   };
   for (const Case& c : cases) {
-    const std::string bytes = png_file(c.colour_type, c.depth, 29, 7, c.transparency);
+    const std::string bytes = png_file(c.colour_type, c.depth, 29, 7, c.transparency, c.interlaced);
     ASSERT_FALSE(bytes.empty()) << c.name;
     Loaded l = load_both(bytes, false);
     expect_same_surface(l.real.get(), l.own.get(), c.name);
