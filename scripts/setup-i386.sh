@@ -13,7 +13,7 @@ packages=(
   g++-multilib
   libsdl1.2debian:i386 libsdl-mixer1.2:i386 libsdl-ttf2.0-0:i386 libsdl-image1.2:i386
   libgl1:i386 libglu1-mesa:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386
-  libgtest-dev:i386 libinih-dev:i386 libpng-dev:i386 libvorbis-dev:i386 libogg-dev:i386
+  libgtest-dev:i386 libinih-dev:i386 libpng-dev:i386 libvorbis-dev:i386 libogg-dev:i386 libfreetype-dev:i386
 )
 
 missing=()
