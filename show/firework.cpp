@@ -134,8 +134,19 @@ void TkzFireworkAmmoParticleNode::AmmoParticleStep(PKZ_ParticleData AParticle, T
   if (!(TrailStepSize > 0.0) || acc < TrailStepSize) return;
 
   const double steps = acc / TrailStepSize;
-  const auto n = static_cast<int64_t>(std::floor(steps));
-  const double inc = 1.0 / steps;
+  double inc = 1.0 / steps;
+  int64_t n;
+  double used = TrailStepSize;  // path used up per child
+  if (steps <= static_cast<double>(TkzFirework::kMostTrailSpawnsPerStep)) {
+    n = static_cast<int64_t>(std::floor(steps));
+  } else {
+    // A path far longer than any frame's: the children are spread evenly over the same stretch,
+    // and the path is used up (an endless one too).
+    n = TkzFirework::kMostTrailSpawnsPerStep;
+    inc *= std::floor(steps) / static_cast<double>(n);
+    used = 0.0;
+    acc = std::isfinite(steps) ? std::fmod(acc, TrailStepSize) : 0.0;
+  }
   double t = 0.0;
   const TKZ_Vectorf3 p = AParticle->Position;
   const TKZ_Vectorf3 o = AParticle->OldPosition;
@@ -145,7 +156,7 @@ void TkzFireworkAmmoParticleNode::AmmoParticleStep(PKZ_ParticleData AParticle, T
                            static_cast<float>(o[1] + static_cast<double>(d[1]) * t),
                            static_cast<float>(o[2] + static_cast<double>(d[2]) * t)};
     TrailSpawn_->SpawnFrom(AParticle, false);
-    acc -= TrailStepSize;
+    acc -= used;
   }
   AParticle->Position = p;
 }
@@ -266,6 +277,7 @@ void TkzFirework::ClearParticles() {
 void TkzFirework::AddParticle(TkzFireworkAmmoParticleNode* node, const TKZ_Vectorf3& position,
                               const TKZ_Vectorf3& velocity, bool immediate, double lifeTime) {
   if (node == nullptr) return;
+  if (Context_->GetParticleCount() + ActionCache_.size() >= kMostParticles) return;
   if (!immediate) {
     QueueAction(std::make_unique<TkzFireworkAddParticle>(this, node, position, velocity, lifeTime));
     return;
