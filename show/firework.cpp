@@ -80,6 +80,8 @@ void TkzFireworkAmmoParticleSpawn::SpawnFrom(PKZ_ParticleData particle, bool imm
     dir = {0.0f, 0.0f, 0.0f};
     spread = false;
   }
+  // A full effect would drop the children: spare the drawing of their directions.
+  if (Firework_ != nullptr && Firework_->Full()) return;
   const int32_t count = MinCount + Random(MaxCount - MinCount + 1);
   // Without a kind or an effect there is nothing to add the children to.
   if (count <= 0 || !Ammo_ || Firework_ == nullptr) return;
@@ -137,12 +139,12 @@ void TkzFireworkAmmoParticleNode::AmmoParticleStep(PKZ_ParticleData AParticle, T
   double inc = 1.0 / steps;
   int64_t n;
   double used = TrailStepSize;  // path used up per child
-  if (steps <= static_cast<double>(TkzFirework::kMostTrailSpawnsPerStep)) {
+  if (steps <= static_cast<double>(TkzFirework::kMostTrailSpawnsPerStep) && !Firework_->Full()) {
     n = static_cast<int64_t>(std::floor(steps));
   } else {
     // A path far longer than any frame's: the children are spread evenly over the same stretch,
-    // and the path is used up (an endless one too).
-    n = TkzFirework::kMostTrailSpawnsPerStep;
+    // and the path is used up (an endless one too). A full effect spawns none.
+    n = Firework_->Full() ? 0 : TkzFirework::kMostTrailSpawnsPerStep;
     inc *= std::floor(steps) / static_cast<double>(n);
     used = 0.0;
     acc = std::isfinite(steps) ? std::fmod(acc, TrailStepSize) : 0.0;
@@ -277,7 +279,7 @@ void TkzFirework::ClearParticles() {
 void TkzFirework::AddParticle(TkzFireworkAmmoParticleNode* node, const TKZ_Vectorf3& position,
                               const TKZ_Vectorf3& velocity, bool immediate, double lifeTime) {
   if (node == nullptr) return;
-  if (Context_->GetParticleCount() + ActionCache_.size() >= kMostParticles) return;
+  if (Full()) return;
   if (!immediate) {
     QueueAction(std::make_unique<TkzFireworkAddParticle>(this, node, position, velocity, lifeTime));
     return;
@@ -290,6 +292,8 @@ void TkzFirework::AddParticle(TkzFireworkAmmoParticleNode* node, const TKZ_Vecto
   Context_->SetTemplateVelocity(towards);
   Context_->EmitParticle(at);
 }
+
+bool TkzFirework::Full() const { return Context_->GetParticleCount() + ActionCache_.size() >= kMostParticles; }
 
 void TkzFirework::QueueAction(std::unique_ptr<TkzFireworkActionCacheObject> action) {
   ActionCache_.push_back(std::move(action));

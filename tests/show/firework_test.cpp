@@ -149,6 +149,14 @@ TEST_F(FireworkTest, VeryLongPathsAndVeryManyParticlesStayBounded) {
   firework.AddParticle(node, at, at, false, 1.0);
   firework.AddParticle(node, at, at, true, 1.0);
   EXPECT_EQ(firework.Context().GetParticleCount() + firework.ActionCache().size(), TkzFirework::kMostParticles);
+  // A full effect spawns no trail, and the path still counts as used.
+  TKZ_ParticleData q;
+  q.OldPosition = {0, 0, 0};
+  q.Position = {0, 0.625f, 0};
+  node->AmmoParticleStep(&q, &firework.Context());
+  EXPECT_EQ(firework.Context().GetParticleCount() + firework.ActionCache().size(), TkzFirework::kMostParticles);
+  EXPECT_DOUBLE_EQ(Accumulator(q), 0.125);
+  node->AmmoParticleRelease(&q, &firework.Context());
   firework.FlushActions();
   EXPECT_EQ(firework.Context().GetParticleCount(), TkzFirework::kMostParticles);
 }
