@@ -245,13 +245,15 @@ class TKZ_Context {
   // cleared at the end of Process.
   bool TreesChanged = false;
   bool Busy = false;
-  // Scratch of the sorted walk: the particles it has stepped so far, in chain order, with their
+  // Scratch of the sorted walk: the particles it has stepped so far, in walk order, with their
   // camera distances; and the same list as the last sorted walk left it, the first LastSortedCount
   // entries of LastSorted, which tells the next walk what to fetch ahead (see ProcessParticles).
   struct SortedParticle {
     int32_t Index;
     float Distance;
   };
+  // Puts the stepped particles, listed in walk order, in the depth order of the chain.
+  static void order_front(SortedParticle* front, size_t count);
   std::vector<SortedParticle> SortedFront;
   std::vector<SortedParticle> LastSorted;
   size_t LastSortedCount = 0;

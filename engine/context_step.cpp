@@ -45,6 +45,19 @@ KZ_ALWAYS_INLINE void prefetch_bones(const TKZ_ListNode& node) {
 }
 }  // namespace
 
+// Puts the particles, listed in the order the walk stepped them, in the order that moving each
+// towards the head right after its step leaves them: each goes just behind the last of those before
+// it whose distance is not greater than its own, or to the head when there is none. That is a
+// stable sort by distance.
+void TKZ_Context::order_front(SortedParticle* front, size_t count) {
+  for (size_t i = 1; i < count; ++i) {
+    if (front[i - 1].Distance <= front[i].Distance) continue;
+    std::stable_sort(front, front + count,
+                     [](const SortedParticle& a, const SortedParticle& b) { return a.Distance < b.Distance; });
+    return;
+  }
+}
+
 // What one Process hands down to every particle.
 struct TKZ_Context::Walk {
   float dt = 0.0f;
@@ -126,12 +139,15 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
   uint32_t written = 0;
   TKZ_LinkedList& list = *Particles;
   const TKZ_Frustum* frustum = KZ_ContextFrustum;
-  // With the depth sort, the particles stepped so far form the front of the chain, in the same order
-  // as in SortedFront: a particle moved towards the tail lands behind them and a released one leaves
-  // the chain. Moving the stepped particle towards the head therefore meets only them, and their
-  // distances have not changed since their own step (a hook changes only its own particle), so the
-  // move scans that array from its end, comparing as SortTowardsHead would, instead of following
-  // links and measuring again at each comparison.
+  // With the depth sort, the particles stepped so far form the front of the chain: a particle moved
+  // towards the tail lands behind them and a released one leaves the chain. Moving the stepped
+  // particle towards the head therefore meets only them, and their distances have not changed since
+  // their own step (a hook changes only its own particle). Nothing in the walk reads the order of
+  // that front (moving towards the tail and releasing look only behind it), so the moves towards the
+  // head are not made one by one, which costs a scan per particle and is quadratic when many new
+  // particles stand out of order (a long step): the walk records the stepped particles in SortedFront
+  // in the order it steps them, and puts the front in the order those moves would have left it once,
+  // at its end (see order_front).
   const bool sort = Capabilities[kzcDepthSort];
   SortedParticle* front = nullptr;
   size_t front_size = 0;
@@ -218,20 +234,20 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
       if (visible) written += WriteParticle(p, out, format, capacity - written);
     }
     if (front) {
-      const float d = particle_distance(p, walk.camera);
-      size_t place = front_size;
-      while (place > 0 && !(front[place - 1].Distance <= d)) --place;
-      if (place < front_size) {
-        list.MoveAfter(current, place > 0 ? front[place - 1].Index : -1);
-        std::memmove(front + place + 1, front + place, (front_size - place) * sizeof(SortedParticle));
-      }
-      front[place] = {current, d};
-      ++front_size;
+      front[front_size++] = {current, particle_distance(p, walk.camera)};
     } else if (sort) {
       list.SortTowardsHead(node, walk.camera);
     }
   }
   if (front) {
+    order_front(front, front_size);
+    // The chain is now the stepped particles alone: link them in their new order.
+    for (size_t i = 0; i < front_size; ++i) {
+      list.Links[static_cast<size_t>(front[i].Index)] = {i > 0 ? front[i - 1].Index : -1,
+                                                         i + 1 < front_size ? front[i + 1].Index : -1};
+    }
+    list.First = front_size > 0 ? front[0].Index : -1;
+    list.Last = front_size > 0 ? front[front_size - 1].Index : -1;
     std::swap(SortedFront, LastSorted);
     LastSortedCount = front_size;
   }

@@ -13,10 +13,21 @@ bool TKZ_Check(bool condition, uint32_t code) {
   return condition;
 }
 
+namespace {
+// Room for at least `wanted` elements, at least doubling what is there: growing the pool one
+// GrowthStep at a time must not move every slot each time.
+template <typename T>
+void reserve_geometric(std::vector<T>& v, size_t wanted) {
+  if (wanted <= v.capacity()) return;
+  const size_t doubled = v.capacity() > v.max_size() / 2 ? v.max_size() : v.capacity() * 2;
+  v.reserve(wanted > doubled ? wanted : doubled);
+}
+}  // namespace
+
 void TKZ_LinkedList::GrowSlots(size_t total, size_t free_entries) {
-  Items.reserve(total);
-  Links.reserve(total);
-  if (FreeIndices.size() < free_entries) FreeIndices.reserve(free_entries);
+  reserve_geometric(Items, total);
+  reserve_geometric(Links, total);
+  if (FreeIndices.size() < free_entries) reserve_geometric(FreeIndices, free_entries);
   Items.resize(total);
   Links.resize(total);
   if (FreeIndices.size() < free_entries) FreeIndices.resize(free_entries);

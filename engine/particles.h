@@ -7,6 +7,7 @@
 // reallocated while particles are linked. A pointer to a slot is valid only until the next Add that
 // grows the array.
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "engine/collision_types.h"
@@ -75,9 +76,12 @@ struct TKZ_ParticleData {
   TKZ_Material* Material = nullptr;   // not owned
 };
 
-// The distance by which the depth order ranks a particle.
+// The distance by which the depth order ranks a particle. A position that is not a number ranks
+// as the farthest: a distance that compares false with everything would let two particles pass each
+// other towards the tail for ever.
 inline float particle_distance(const TKZ_ParticleData& p, const TKZ_Vectorf3& camera) {
-  return KZ_LengthVectorf3(KZ_SubVectorf3(p.Position, camera));
+  const float d = KZ_LengthVectorf3(KZ_SubVectorf3(p.Position, camera));
+  return d == d ? d : std::numeric_limits<float>::infinity();
 }
 
 // ---- Pool ----

@@ -35,10 +35,11 @@ class ScopedLock {
   const char* source_;
 };
 
-// Only regular files count: a directory opened as a file stream would read as garbage.
+// Only regular files count: a directory opened as a file stream would read as garbage, and a pipe
+// or device would keep the reader waiting.
 bool native_file_exists(const std::string& name) {
   struct stat st {};
-  return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string with_trailing_delimiter(const std::string& dir) {

@@ -1,5 +1,6 @@
 #include "framework/sdl_manager.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "framework/format.h"
@@ -21,7 +22,20 @@ double clock_diff(double later, double earlier) {
   return d;
 }
 
+// Set by SIGINT or SIGTERM; the frame loop turns it into Quit, so that a program asked to end by
+// a signal shuts down as on Escape and keeps its logs whole.
+volatile std::sig_atomic_t g_quit_signal = 0;
+
+extern "C" void on_quit_signal(int) { g_quit_signal = 1; }
+
 }  // namespace
+
+void install_quit_signal_handlers() {
+  std::signal(SIGINT, on_quit_signal);
+  std::signal(SIGTERM, on_quit_signal);
+}
+
+bool quit_signal_received() { return g_quit_signal != 0; }
 
 TsdlApplicationVersion MakeApplicationVersion(uint16_t Major, uint16_t Minor, uint16_t Build,
                                               TsdlApplicationVersionStatus Status) {
@@ -207,6 +221,8 @@ void TsdlApplication::RunApp() {
   GlobalLogFile->SetEchoToConsole(true);
   GlobalLogFile->Log(lmetInfo, GetName() + " " + GetVersionString() + " starting up.", kRunApp);
   InitTimer();
+  // In place of SDL's own (which queues a quit event, and may find the queue full).
+  install_quit_signal_handlers();
 
   try {
     InitAll();
@@ -261,6 +277,7 @@ void TsdlApplication::frame_pass() {
   const double t0 = GetTimeOfDayClock();
   SDL_Event event;
   while (SDL_PollEvent(&event)) dispatch_event(event);
+  if (quit_signal_received() && !Terminated) Quit();
   Idle();
   const double now = GetTimeOfDayClock();
   const double delta = clock_diff(now, LastFrameTime);

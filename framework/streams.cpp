@@ -59,12 +59,28 @@ TFileStream::TFileStream(const std::string& file_name, uint16_t mode) : file_nam
     case fmCreate: flags = O_RDWR | O_CREAT | O_TRUNC; break;
     default: throw EFOpenError(Format("Cannot open file \"%s\". Invalid mode %d", file_name, mode));
   }
+#ifndef _WIN32
+  // A pipe or device opened for reading would wait for a writer, or read for ever: only regular
+  // files are read. The open itself must not wait either.
+  if (mode == fmOpenRead || mode == fmOpenReadWrite) flags |= O_NONBLOCK;
+#endif
   fd_ = ::open(file_name.c_str(), flags | O_BINARY, 0644);
   if (fd_ < 0) {
     const std::string reason = std::strerror(errno);
     if (mode == fmCreate) throw EFCreateError(Format("Cannot create file \"%s\". %s", file_name, reason));
     throw EFOpenError(Format("Cannot open file \"%s\". %s", file_name, reason));
   }
+#ifndef _WIN32
+  if (flags & O_NONBLOCK) {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd_);
+      fd_ = -1;
+      throw EFOpenError(Format("Cannot open file \"%s\". Not a regular file", file_name));
+    }
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  }
+#endif
 }
 
 TFileStream::~TFileStream() {
@@ -164,5 +180,5 @@ void TMemoryStream::SaveToFile(const std::string& file_name) {
 
 bool FileExists(const std::string& file_name) {
   struct stat st{};
-  return !file_name.empty() && ::stat(file_name.c_str(), &st) == 0;
+  return !file_name.empty() && ::stat(file_name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }

@@ -71,5 +71,5 @@ class TMemoryStream : public TStream {
   int64_t position_ = 0;
 };
 
-// Whether a file or directory of that name exists.
+// Whether a regular file of that name exists (not a directory, pipe or device).
 bool FileExists(const std::string& file_name);

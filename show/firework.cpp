@@ -80,6 +80,8 @@ void TkzFireworkAmmoParticleSpawn::SpawnFrom(PKZ_ParticleData particle, bool imm
     dir = {0.0f, 0.0f, 0.0f};
     spread = false;
   }
+  // A full effect would drop the children: spare the drawing of their directions.
+  if (Firework_ != nullptr && Firework_->Full()) return;
   const int32_t count = MinCount + Random(MaxCount - MinCount + 1);
   // Without a kind or an effect there is nothing to add the children to.
   if (count <= 0 || !Ammo_ || Firework_ == nullptr) return;
@@ -134,8 +136,19 @@ void TkzFireworkAmmoParticleNode::AmmoParticleStep(PKZ_ParticleData AParticle, T
   if (!(TrailStepSize > 0.0) || acc < TrailStepSize) return;
 
   const double steps = acc / TrailStepSize;
-  const auto n = static_cast<int64_t>(std::floor(steps));
-  const double inc = 1.0 / steps;
+  double inc = 1.0 / steps;
+  int64_t n;
+  double used = TrailStepSize;  // path used up per child
+  if (steps <= static_cast<double>(TkzFirework::kMostTrailSpawnsPerStep) && !Firework_->Full()) {
+    n = static_cast<int64_t>(std::floor(steps));
+  } else {
+    // A path far longer than any frame's: the children are spread evenly over the same stretch,
+    // and the path is used up (an endless one too). A full effect spawns none.
+    n = Firework_->Full() ? 0 : TkzFirework::kMostTrailSpawnsPerStep;
+    inc *= std::floor(steps) / static_cast<double>(n);
+    used = 0.0;
+    acc = std::isfinite(steps) ? std::fmod(acc, TrailStepSize) : 0.0;
+  }
   double t = 0.0;
   const TKZ_Vectorf3 p = AParticle->Position;
   const TKZ_Vectorf3 o = AParticle->OldPosition;
@@ -145,7 +158,7 @@ void TkzFireworkAmmoParticleNode::AmmoParticleStep(PKZ_ParticleData AParticle, T
                            static_cast<float>(o[1] + static_cast<double>(d[1]) * t),
                            static_cast<float>(o[2] + static_cast<double>(d[2]) * t)};
     TrailSpawn_->SpawnFrom(AParticle, false);
-    acc -= TrailStepSize;
+    acc -= used;
   }
   AParticle->Position = p;
 }
@@ -266,6 +279,7 @@ void TkzFirework::ClearParticles() {
 void TkzFirework::AddParticle(TkzFireworkAmmoParticleNode* node, const TKZ_Vectorf3& position,
                               const TKZ_Vectorf3& velocity, bool immediate, double lifeTime) {
   if (node == nullptr) return;
+  if (Full()) return;
   if (!immediate) {
     QueueAction(std::make_unique<TkzFireworkAddParticle>(this, node, position, velocity, lifeTime));
     return;
@@ -278,6 +292,8 @@ void TkzFirework::AddParticle(TkzFireworkAmmoParticleNode* node, const TKZ_Vecto
   Context_->SetTemplateVelocity(towards);
   Context_->EmitParticle(at);
 }
+
+bool TkzFirework::Full() const { return Context_->GetParticleCount() + ActionCache_.size() >= kMostParticles; }
 
 void TkzFirework::QueueAction(std::unique_ptr<TkzFireworkActionCacheObject> action) {
   ActionCache_.push_back(std::move(action));

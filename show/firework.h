@@ -199,6 +199,15 @@ class TkzFirework : public TKZU_Effect, public SongScriptTarget {
   TkzFireworkAmmoParticleNode* TemplateNode() const { return TemplateNode_; }
   TKZ_AppearanceModel& SpawnerAppearance() const { return *SpawnerAppearance_; }
 
+  // Bounds that keep a frame's work finite however long the step (a skip, a stalled machine) or
+  // however many launches: the particles alive and queued together, beyond which new ones are
+  // dropped; and the trail children one particle spawns in one step, beyond which they are spread
+  // over its path more thinly. An ordinary show stays far below both.
+  static constexpr uint32_t kMostParticles = 50000;
+  static constexpr int64_t kMostTrailSpawnsPerStep = 1000;
+  // Whether new particles are dropped now.
+  bool Full() const;
+
   double SpawnDelay = 1.0;  // stored only
   double LastElapsed = 0.0;  // the time given to the last Update
   double PlaneDepth = 0.0;  // stored only

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "framework/streams.h"
+
 namespace {
 
 std::string lower(std::string s) {
@@ -58,8 +60,11 @@ int handler(void* user, const char* section, const char* name, const char* value
 
 ShowIniSettings ReadShowIniSettings(const std::string& FileName) {
   ShowIniSettings settings;
+  // A missing file leaves the defaults; so does anything but a regular file (a pipe would keep the
+  // reader waiting).
+  if (!FileExists(FileName)) return settings;
   std::ifstream file(FileName, std::ios::binary);
-  if (!file) return settings;  // a missing file leaves the defaults
+  if (!file) return settings;
   // Lines are taken without their indentation: the reader would join an indented line to the
   // value before it.
   std::string text, line;

@@ -97,6 +97,17 @@ void StarlaceRun::key(const std::string& name) {
   run_command(command + " 2>/dev/null");
 }
 
+void StarlaceRun::keys(const std::vector<std::string>& names, int delay_ms) {
+  std::string command = "DISPLAY=" + xvfb_.display() + " xdotool mousemove --window " + window_ +
+                        " 100 100 key --delay " + std::to_string(delay_ms);
+  for (const std::string& name : names) command += " " + name;
+  run_command(command + " 2>/dev/null");
+}
+
+void StarlaceRun::send_signal(int signal_number) {
+  if (pid_ > 0) kill(pid_, signal_number);
+}
+
 Screenshot StarlaceRun::screenshot() const {
   Screenshot shot;
   const std::string xwd = dir_.file("shot.xwd");

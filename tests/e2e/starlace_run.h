@@ -42,6 +42,10 @@ class StarlaceRun {
   // Waits for the program to end; returns its exit status, or -1 on time-out (then kills it).
   int wait_exit(double seconds);
   bool running();
+  // Sends a signal to the running program.
+  void send_signal(int signal_number);
+  // Sends keys (xdotool names) one after the other, `delay_ms` apart, through one xdotool call.
+  void keys(const std::vector<std::string>& names, int delay_ms);
   std::string log() const { return dir_.read("log.txt"); }
   std::string html_log() const { return dir_.read("log.html"); }
   std::string stdout_text() const { return dir_.read("stdout.txt"); }

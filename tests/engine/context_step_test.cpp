@@ -546,6 +546,62 @@ TEST_F(StepTest, DepthSortKeepsTheWholeChainOrderedThroughCameraMovesHooksDeaths
   }
 }
 
+// The walk's moves made node by node on a plain pool: each node first towards the tail (and met
+// again later when it moved), else stepped (here: left in place) and then moved towards the head.
+std::vector<int32_t> SortedByNodeMoves(const std::vector<TKZ_Vectorf3>& positions, const TKZ_Vectorf3& camera) {
+  TKZ_LinkedList list;
+  for (const TKZ_Vectorf3& p : positions) list.Add()->Data.Position = p;
+  for (int32_t index = list.First; index >= 0;) {
+    const int32_t current = index;
+    index = list.NextIndex(current);
+    if (list.SortTowardsTail(list.Node(current), camera)) continue;
+    list.SortTowardsHead(list.Node(current), camera);
+  }
+  std::vector<int32_t> order;
+  for (int32_t i = list.First; i >= 0; i = list.NextIndex(i)) order.push_back(i);
+  return order;
+}
+
+TEST_F(StepTest, DepthSortOfManyParticlesOutOfOrderEqualsTheNodeByNodeMoves) {
+  ctx.Enable(kzcDepthSort);
+  ctx.Disable(kzcFrustumCulling);
+  ctx.SetTemplateVelocity(0, 0, 0);
+  // Camera point (0, 0, 10). A long run moving away from the camera in emission order (what a long
+  // step's trail gives), a run moving towards it, whole-number positions with many equal distances,
+  // and, in the second case, positions that are not numbers: they rank as the farthest (and do not
+  // keep passing each other towards the tail).
+  for (const bool with_nan : {false, true}) {
+    ctx.ClearParticles();
+    ctx.Enable(kzcDepthSort);
+    ctx.Disable(kzcFrustumCulling);
+    ctx.SetTemplateLifetime(10);
+    fake.modelview[14] = 10;
+    const TKZ_Vectorf3 camera{0, 0, 10};
+    std::vector<TKZ_Vectorf3> positions;
+    for (int i = 0; i < 400; ++i) positions.push_back({0, 0, -0.25f * static_cast<float>(i)});
+    for (int i = 0; i < 200; ++i) positions.push_back({1, 0, -100 + 0.5f * static_cast<float>(i)});
+    uint32_t seed = 11;
+    for (int i = 0; i < 300; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      positions.push_back({static_cast<float>((seed >> 8) % 7) - 3, static_cast<float>((seed >> 12) % 5),
+                           static_cast<float>((seed >> 16) % 9) - 4});
+    }
+    if (with_nan) positions[450] = positions[451] = positions[820] = {std::nanf(""), 0, 0};
+    for (const TKZ_Vectorf3& p : positions) ctx.EmitParticle(p);
+    ctx.Process(0.01f);
+    std::vector<int32_t> order;
+    for (PKZ_ListNode n = ctx.GetParticles().Head(); n; n = ctx.GetParticles().NextOf(n)) order.push_back(n->Index);
+    EXPECT_EQ(order, SortedByNodeMoves(positions, camera)) << "with_nan " << with_nan;
+    std::vector<int32_t> backward;
+    for (PKZ_ListNode n = ctx.GetParticles().Tail(); n; n = ctx.GetParticles().PrevOf(n))
+      backward.insert(backward.begin(), n->Index);
+    EXPECT_EQ(order, backward);
+    if (with_nan) {
+      EXPECT_TRUE(std::isnan(ctx.GetParticles().Tail()->Data.Position[0]));
+    }
+  }
+}
+
 TEST_F(StepTest, TrailsFollowTheParticle) {
   ctx.Enable(kzcTrails);
   ctx.SetTrailLength(4);

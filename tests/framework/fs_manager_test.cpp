@@ -1,8 +1,11 @@
 #include "framework/fs_manager.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "tests/framework/captured_log.h"
+#include "framework/sdl_manager.h"
+#include "framework/streams.h"
 #include "tests/framework/fs_test_support.h"
 
 namespace {
@@ -203,6 +206,26 @@ TEST_F(FsFixture, ExistenceAndRealFileNames) {
   EXPECT_TRUE(log.Has(lmetDebug, src, look + "songs/x.ogg' (moddir=" + mod.path() + ")."));
   EXPECT_TRUE(log.Has(lmetDebug, src, look + "/songs/x.ogg' (moddir=" + mod.path() + ")."));
   EXPECT_TRUE(log.Has(lmetWarning, src, "Could not find file on native file system: 'core'."));
+}
+
+// A pipe in place of a file is not a file: never opened for a read that would wait for a writer.
+TEST_F(FsFixture, PipesCountAsMissingAndAreNeverOpenedForReading) {
+  mod.write("songs/bbb/placeholder", "");
+  for (const char* name : {"songs/bbb/music.ogg", "songs/bbb/melody.txt", "settings.dat"})
+    ASSERT_EQ(::mkfifo(mod.file(name).c_str(), 0600), 0) << name;
+  CapturedLog log;
+  EXPECT_FALSE(fs.FileExists("songs/bbb/melody.txt"));
+  EXPECT_EQ(fs.LoadFileToStream("songs/bbb/melody.txt", fmOpenRead), nullptr);
+  EXPECT_EQ(fs.GetRealFileName("songs/bbb/music.ogg"), "");
+  EXPECT_TRUE(log.Has(lmetWarning, "TfsManager.GetRealFileName",
+                      "Could not find file on native file system: 'songs/bbb/music.ogg'."));
+  EXPECT_FALSE(FileExists(mod.file("settings.dat")));
+  EXPECT_THROW(TFileStream(mod.file("settings.dat"), fmOpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream(mod.file("settings.dat"), fmOpenReadWrite), EFOpenError);
+  TsdlSettings settings;
+  settings.LoadFromFile(mod.file("settings.dat"), true);  // as if missing: the defaults
+  EXPECT_EQ(settings.Width, 800);
+  EXPECT_EQ(settings.BPP, 32);
 }
 
 TEST(StreamToRWops, ReadSeekWriteCloseAndCopy) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <deque>
 #include <string>
 #include <vector>
@@ -90,6 +92,25 @@ TEST(FrameLoop, RendersOnlyWhenAHundredthOfASecondHasPassed) {
   ASSERT_EQ(app.frames.size(), 1u);
   EXPECT_EQ(app.frames[0], 0.01f);
   EXPECT_DOUBLE_EQ(app.last_frame_time(), 0.01);
+}
+
+// Two passes with the signal raised between them; exits 0 when the second pass quit (and, as after
+// Escape, still ran its frame) and the first did not.
+[[noreturn]] void run_passes_around_signal(int signal_number) {
+  TestApp app;
+  install_quit_signal_handlers();
+  FakeClock clock{0.0, 0.02, 0.02, 0.03, 0.03, 1.0, 1.02, 1.02, 1.03, 1.03};
+  app.pass(0.0);
+  if (app.IsTerminated()) std::exit(2);
+  std::raise(signal_number);  // handled: the process goes on
+  app.pass(1.0);
+  std::exit(app.IsTerminated() && app.frames.size() == 2 ? 0 : 3);
+}
+
+// In a child process each: the signal's mark stays for the life of the process.
+TEST(FrameLoop, SigintAndSigtermQuitAtTheNextPass) {
+  EXPECT_EXIT(run_passes_around_signal(SIGINT), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(run_passes_around_signal(SIGTERM), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(FrameLoop, MeasuresAcrossTheMinuteWrap) {

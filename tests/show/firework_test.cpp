@@ -119,6 +119,48 @@ TEST_F(FireworkTest, TrailStepsCarryTheRestOfThePath) {
   EXPECT_EQ(p.UserData, nullptr);
 }
 
+TEST_F(FireworkTest, VeryLongPathsAndVeryManyParticlesStayBounded) {
+  TkzFireworkAmmoParticleNode* node = firework.AddAmmoNode();
+  node->TrailStepSize = 0.25;
+  Rule(node->TrailSpawn(), 1, 1, 0, 0, 0, 0);
+  TKZ_ParticleData p;
+  // 4000.5 step sizes in one step: the most children, spread evenly over the 4000 steps' stretch.
+  p.OldPosition = {0, 0, 0};
+  p.Position = {0, 1000.125f, 0};
+  node->AmmoParticleStep(&p, &firework.Context());
+  const auto most = static_cast<size_t>(TkzFirework::kMostTrailSpawnsPerStep);
+  ASSERT_EQ(Queued().size(), most);
+  EXPECT_NEAR(Queued()[0]->Position[1], -1.0, 1e-3);
+  EXPECT_NEAR(Queued()[most - 1]->Position[1], -1000.0, 1e-2);
+  EXPECT_DOUBLE_EQ(Accumulator(p), 0.125);
+  // A path without end (a particle thrown to infinity) spawns no more and leaves nothing to carry.
+  p.OldPosition = p.Position;
+  p.Position = {0, std::numeric_limits<float>::infinity(), 0};
+  node->AmmoParticleStep(&p, &firework.Context());
+  EXPECT_EQ(Queued().size(), 2 * most);
+  EXPECT_EQ(Accumulator(p), 0.0);
+  node->AmmoParticleRelease(&p, &firework.Context());
+
+  // Particles beyond the most, alive and queued together, are dropped, immediate or queued.
+  firework.FlushActions();
+  const TKZ_Vectorf3 at{0, 0, 0};
+  while (firework.Context().GetParticleCount() + firework.ActionCache().size() < TkzFirework::kMostParticles)
+    firework.AddParticle(node, at, at, firework.ActionCache().size() % 2 == 0, 1.0);
+  firework.AddParticle(node, at, at, false, 1.0);
+  firework.AddParticle(node, at, at, true, 1.0);
+  EXPECT_EQ(firework.Context().GetParticleCount() + firework.ActionCache().size(), TkzFirework::kMostParticles);
+  // A full effect spawns no trail, and the path still counts as used.
+  TKZ_ParticleData q;
+  q.OldPosition = {0, 0, 0};
+  q.Position = {0, 0.625f, 0};
+  node->AmmoParticleStep(&q, &firework.Context());
+  EXPECT_EQ(firework.Context().GetParticleCount() + firework.ActionCache().size(), TkzFirework::kMostParticles);
+  EXPECT_DOUBLE_EQ(Accumulator(q), 0.125);
+  node->AmmoParticleRelease(&q, &firework.Context());
+  firework.FlushActions();
+  EXPECT_EQ(firework.Context().GetParticleCount(), TkzFirework::kMostParticles);
+}
+
 TEST_F(FireworkTest, SpawnerEmitsEveryDelayAndCarriesTheRest) {
   TkzFireworkAmmoSpawnerNode* spawner = firework.AddSpawnerNode();
   spawner->SpawnDelay = 0.25;

@@ -1,6 +1,7 @@
 #include "show/show_settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "tests/support/temp_dir.h"
 
@@ -20,6 +21,10 @@ TEST(ShowSettings, MissingFileGivesTheDefaults) {
   EXPECT_DOUBLE_EQ(s.AudioLag, 0.25);
   EXPECT_FALSE(s.Smoke);
   EXPECT_TRUE(s.DepthSort);
+  // So does a pipe in its place, without waiting for a writer.
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.file("settings.ini").c_str(), 0600), 0);
+  EXPECT_EQ(ReadShowIniSettings(dir.file("settings.ini")).Width, 640);
 }
 
 TEST(ShowSettings, ValueRules) {

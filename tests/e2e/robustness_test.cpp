@@ -1,0 +1,114 @@
+// The real program under what a hostile user does: key storms, long skips with rockets in flight,
+// absurd settings, pipes in place of files, and signals. Each must end normally: exit status 0, the
+// shut-down lines in "log.txt" and the closed table in "log.html".
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/starlace_run.h"
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Generous: a sanitizer build on a loaded machine is slow. Not a speed check, a freeze check.
+constexpr double kEndWithin = 60.0;
+
+void expect_normal_end(StarlaceRun& run) {
+  EXPECT_EQ(run.wait_exit(kEndWithin), 0) << "log:\n" << run.log() << "\nstderr:\n" << run.stderr_text();
+  const std::string log = run.log();
+  const size_t runtime = log.find("[Info@TsdlApplication.RunApp]: Runtime: ");
+  EXPECT_NE(runtime, std::string::npos) << log;
+  EXPECT_NE(log.find("[Info@TtlManager.Destroy]: Waiting for all threads to get freed...\r\n", runtime),
+            std::string::npos)
+      << log;
+  EXPECT_FALSE(contains(log, "[Fatal")) << log;
+  const std::string html = run.html_log();
+  ASSERT_GE(html.size(), 15u);
+  EXPECT_EQ(html.substr(html.size() - 15), "</table></body>");
+  EXPECT_EQ(run.own_leaks(), "");
+}
+
+void quit_normally(StarlaceRun& run) {
+  ASSERT_TRUE(run.running()) << run.stderr_text();
+  run.key("Escape");
+  expect_normal_end(run);
+}
+
+// About 2000 keys over about 20 s with a fixed seed: every key the show answers, digits also with
+// Shift, Ctrl and both (Ctrl names setup kinds that do not all exist), mostly digits.
+TEST(Robustness, KeyStormThenEscapeEndsNormally) {
+  StarlaceRun run;
+  ASSERT_TRUE(run.start()) << run.stderr_text();
+  std::mt19937 random(20261208u);
+  const std::vector<std::string> commands = {"Return", "space", "BackSpace", "s", "r"};
+  const std::vector<std::string> modifiers = {"", "", "", "shift+", "ctrl+", "ctrl+shift+"};
+  constexpr int kKeys = 2000;
+  constexpr int kKeysPerCall = 100;
+  for (int sent = 0; sent < kKeys && run.running(); sent += kKeysPerCall) {
+    std::vector<std::string> keys;
+    for (int i = 0; i < kKeysPerCall; ++i) {
+      if (random() % 4 == 0) {
+        keys.push_back(commands[random() % commands.size()]);
+      } else {
+        keys.push_back(modifiers[random() % modifiers.size()] + std::to_string(1 + random() % 9));
+      }
+    }
+    run.keys(keys, 10);
+  }
+  quit_normally(run);
+  // The keys arrived: Ctrl with 5 to 9 names a setup kind that does not exist.
+  EXPECT_TRUE(contains(run.log(), "[Warning@TFirework.KeyEvent]: No firework of kind")) << run.log();
+}
+
+// Nine rockets in flight (keys 1 to 9, 0.1 s apart), then a skip to 15 s, which they live through in
+// one step.
+TEST(Robustness, SkipWithRocketsInFlightStaysResponsive) {
+  StarlaceRun run;
+  ASSERT_TRUE(run.start()) << run.stderr_text();
+  run.key("Return");
+  run.keys({"1", "2", "3", "4", "5", "6", "7", "8", "9"}, 100);
+  run.key("s");
+  StarlaceRun::wait_for([] { return false; }, 2.0);
+  quit_normally(run);
+}
+
+// A negative lag starts the song script that far ahead of the music: everything of the song's
+// first 1000 s is due at once.
+TEST(Robustness, NegativeAudioLagLaunchesTheWholeSongAtOnce) {
+  StarlaceRun run;
+  run.folder().write("settings.ini", "[audio]\nlag=-1000\n");
+  ASSERT_TRUE(run.start()) << run.stderr_text();
+  run.key("Return");
+  StarlaceRun::wait_for([] { return false; }, 3.0);
+  quit_normally(run);
+}
+
+// Pipes in place of the settings files: read as missing (nothing would ever write to them).
+TEST(Robustness, PipesAsSettingsFilesReadAsMissing) {
+  StarlaceRun run;
+  ASSERT_EQ(::mkfifo(run.folder().file("settings.dat").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(run.folder().file("settings.ini").c_str(), 0600), 0);
+  ASSERT_TRUE(run.start()) << run.stderr_text();
+  EXPECT_TRUE(contains(run.stdout_text(), "640x480")) << run.stdout_text();
+  quit_normally(run);
+}
+
+// SIGTERM and SIGINT end the program as Escape does, also in the middle of a show.
+TEST(Robustness, SigtermAndSigintShutDownLikeEscape) {
+  for (const int signal_number : {SIGTERM, SIGINT}) {
+    StarlaceRun run;
+    ASSERT_TRUE(run.start()) << run.stderr_text();
+    run.key("Return");
+    run.key("1");
+    run.send_signal(signal_number);
+    expect_normal_end(run);
+  }
+}
+
+}  // namespace
