@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: the unit, integration and end-to-end tests, then
 # the same tests under AddressSanitizer+UndefinedBehaviorSanitizer, the threaded tests under
-# ThreadSanitizer, and every fuzz target for a bounded time.
+# ThreadSanitizer, every fuzz target for a bounded time, and the 32-bit Windows build under wine.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
@@ -52,4 +52,7 @@ for entry in "${pids[@]}"; do
     echo "FUZZ FAILURE: $name"; tail -n 60 "$here/build-fuzz/$name.log"; status=1
   fi
 done
+
+echo "== 32-bit Windows (mingw-w64 cross build, tests under wine)"
+"$here/scripts/test-windows.sh" || status=1
 exit "$status"

@@ -5,7 +5,9 @@
 #include <iterator>
 
 #ifdef _WIN32
-#include <windows.h>
+#include <io.h>
+
+#include <cstdint>
 #endif
 
 void set_env(const char* name, const char* value) {
@@ -24,11 +26,21 @@ void unset_env(const char* name) {
 #endif
 }
 
+#ifdef _WIN32
+namespace {
+void ignore_invalid_parameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {}
+}  // namespace
+#endif
+
 int OpenFileDescriptors() {
 #ifdef _WIN32
-  DWORD count = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &count);
-  return static_cast<int>(count);
+  // No /proc; and wine reports no process handle count. Probe the run-time's descriptors instead
+  // (asking about a closed one is an "invalid parameter", which must not end the program here).
+  const _invalid_parameter_handler old = _set_invalid_parameter_handler(ignore_invalid_parameter);
+  int count = 0;
+  for (int fd = 0; fd < 2048; ++fd) count += _get_osfhandle(fd) != -1;
+  _set_invalid_parameter_handler(old);
+  return count;
 #else
   return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
                                         std::filesystem::directory_iterator()));

@@ -6,8 +6,8 @@
 void set_env(const char* name, const char* value);
 void unset_env(const char* name);
 
-// Open file descriptors (Linux) or kernel handles (Windows) of the process: a file that is never
-// closed raises the count.
+// The process's open file descriptors (on Windows those of the C run-time, through which the
+// program's streams open files): a file that is never closed raises the count.
 int OpenFileDescriptors();
 
 // The log line of the application clock this build reads.
