@@ -68,6 +68,13 @@ TEST(Show, StartsAndShutsDownWithItsLogLines) {
   ASSERT_NE(clock, std::string::npos);
   EXPECT_FALSE(contains(log.substr(log.find("\r\n", clock)), "[Debug"))
       << "debug entries are dropped once the settings are read";
+  // The echo on standard output carries every line of the log byte for byte (on Windows too: its
+  // CR LF gets no second CR).
+  std::vector<std::string> log_lines;
+  for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+    log_lines.push_back(log.substr(at, end + 2 - at));
+  expect_in_order(run.stdout_text(), log_lines);
+  EXPECT_FALSE(contains(run.stdout_text(), "\r\r\n"));
   EXPECT_FALSE(contains(log, "[Error")) << log;
   EXPECT_FALSE(contains(log, "[Fatal")) << log;
   const std::string html = run.html_log();
