@@ -69,7 +69,8 @@ if [ "$build_only" = 1 ]; then
   exit 0
 fi
 # The tests start their own wine session on this display, not the one the build's generators used.
-wineserver -w
+end_session() { timeout 60 wineserver -w || wineserver -k 2>/dev/null || true; }
+end_session
 
 # Every suite runs, whatever the one before it gave; the stage fails when any of them failed. A
 # test that fails is run once more (its first output stays in the log): wine and the X server
@@ -80,7 +81,7 @@ echo "== Windows: unit tests under wine"
 ctest --test-dir "$build" -LE e2e -E '^integration$' -j"$jobs" "${retry[@]}" || status=1
 echo "== Windows: integration tests under wine"
 ctest --test-dir "$build" -R '^integration$' "${retry[@]}" || status=1
-wineserver -w
+end_session
 echo "== Windows: end-to-end tests (starlace.exe under wine)"
 ctest --test-dir "$build" -L e2e -j1 "${retry[@]}" || status=1
 exit "$status"

@@ -30,8 +30,9 @@ fi
 # STARLACE_WINE_NEW_SESSION=1: wait until the session of an earlier run has ended, so this program
 # starts a session (and desktop) on its own display. For runs one after another, each on its own
 # X server (the end-to-end tests).
+# A session that does not end within a minute (a hung program of an earlier run) is ended by force.
 if [ "${STARLACE_WINE_NEW_SESSION:-0}" = 1 ]; then
-  wineserver -w
+  timeout 60 wineserver -w || wineserver -k 2>/dev/null || true
 fi
 
 exec wine "$@"
