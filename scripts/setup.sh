@@ -12,7 +12,7 @@ packages=(
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri libglx-mesa0 libglu1-mesa mesa-utils
   xvfb xauth xdotool x11-apps imagemagick
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libinih-dev libpng-dev libvorbis-dev libogg-dev fonts-dejavu-core
+  libinih-dev libpng-dev libfreetype-dev libvorbis-dev libogg-dev fonts-dejavu-core
 )
 
 missing=()

@@ -87,7 +87,7 @@ SDL_Color colour_at(const SDL_Surface* s, int x, int y) {
 
 // --- TGA files of the test pattern ---
 
-enum Tga { kTrue24, kTrue32, kMapped, kGrey };
+enum Tga { kTrue16, kTrue24, kTrue32, kMapped, kGrey };
 
 uint8_t grey_of(int x, int y) { return static_cast<uint8_t>(x * 7 + y * 13); }
 uint8_t alpha_of(int x, int y) { return static_cast<uint8_t>(255 - 3 * x - 5 * y); }
@@ -97,7 +97,9 @@ int map_index(int x, int y) { return (x + 3 * y) % 16; }
 
 std::string pixel_bytes(Tga kind, int x, int y) {
   const TestRgb c = test_pattern(x, y);
+  const int v555 = ((c.r >> 3) << 10) | ((c.g >> 3) << 5) | (c.b >> 3);
   switch (kind) {
+    case kTrue16: return {char(v555 & 0xFF), char(v555 >> 8)};
     case kTrue24: return {char(c.b), char(c.g), char(c.r)};
     case kTrue32: return {char(c.b), char(c.g), char(c.r), char(alpha_of(x, y))};
     case kMapped: return {char(map_index(x, y))};
@@ -109,6 +111,10 @@ std::string pixel_bytes(Tga kind, int x, int y) {
 SDL_Color expected(Tga kind, int x, int y) {
   const TestRgb c = test_pattern(x, y);
   switch (kind) {
+    case kTrue16: {  // SDL widens 5 bits to 8 by repeating the top bits
+      auto widen = [](uint8_t v) { return uint8_t((v & 0xF8) | (v >> 5)); };
+      return SDL_Color{widen(c.r), widen(c.g), widen(c.b), 255};
+    }
     case kTrue24: return SDL_Color{c.r, c.g, c.b, 255};
     case kTrue32: return SDL_Color{c.r, c.g, c.b, alpha_of(x, y)};
     case kMapped: return SDL_Color{map_colour(map_index(x, y)).r, map_colour(map_index(x, y)).g, map_colour(map_index(x, y)).b, 255};
@@ -120,7 +126,7 @@ SDL_Color expected(Tga kind, int x, int y) {
 // A w x h TGA; rle packs runs of equal pixels (every second row is one colour, to give long runs)
 // and emits the rest as raw packets that may cross rows.
 std::string tga_file(Tga kind, int w, int h, bool rle, bool top_first, bool with_id) {
-  const int bits = kind == kTrue24 ? 24 : kind == kTrue32 ? 32 : 8;
+  const int bits = kind == kTrue16 ? 16 : kind == kTrue24 ? 24 : kind == kTrue32 ? 32 : 8;
   const int type = (kind == kMapped ? 1 : kind == kGrey ? 3 : 2) + (rle ? 8 : 0);
   std::string out(18, '\0');
   const std::string id = with_id ? "an image identifier" : "";
@@ -169,7 +175,8 @@ std::string tga_file(Tga kind, int w, int h, bool rle, bool top_first, bool with
 
 // A w x h PNG of the given colour type; palette images use the 16-entry map, with `transparent`
 // entries given alpha (0 for one entry alone: a colour key; several mixed values: an alpha channel).
-std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8_t> transparency = {}) {
+std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8_t> transparency = {},
+                     bool interlaced = false) {
   std::string out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -183,7 +190,8 @@ std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8
         static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), n);
       },
       [](png_structp) {});
-  png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), depth, colour_type, PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), depth, colour_type,
+               interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_color palette[16];
   for (int i = 0; i < 16; ++i) palette[i] = png_color{map_colour(i).r, map_colour(i).g, map_colour(i).b};
@@ -193,8 +201,11 @@ std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8
   const int channels = colour_type == PNG_COLOR_TYPE_RGB ? 3 : colour_type == PNG_COLOR_TYPE_RGB_ALPHA ? 4
                        : colour_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : 1;
   const int bytes = depth / 8;
-  std::vector<png_byte> row(size_t(w) * size_t(channels) * size_t(bytes));
+  std::vector<std::vector<png_byte>> rows(size_t(h), std::vector<png_byte>(size_t(w) * size_t(channels) * size_t(bytes)));
+  std::vector<png_bytep> row_pointers;
   for (int y = 0; y < h; ++y) {
+    std::vector<png_byte>& row = rows[size_t(y)];
+    row_pointers.push_back(row.data());
     for (int x = 0; x < w; ++x) {
       const TestRgb c = test_pattern(x, y);
       std::vector<uint8_t> v;
@@ -206,8 +217,8 @@ std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8
       for (size_t k = 0; k < v.size(); ++k)
         for (int b = 0; b < bytes; ++b) row[(size_t(x) * v.size() + k) * size_t(bytes) + size_t(b)] = v[k];
     }
-    png_write_row(png, row.data());
   }
+  png_write_image(png, row_pointers.data());
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return out;
@@ -225,14 +236,14 @@ TEST(ImageLayer, TgaVariantsDecodeToThePatternAsSdlImageDoes) {
       {kTrue32, false, false, false, "32-bit"},             {kTrue24, true, true, false, "24-bit RLE"},
       {kTrue32, true, false, true, "32-bit RLE"},           {kMapped, false, true, false, "colour-mapped"},
       {kMapped, true, false, false, "colour-mapped RLE"},   {kGrey, false, false, false, "grey"},
-      {kGrey, true, true, true, "grey RLE"},
+      {kGrey, true, true, true, "grey RLE"},               {kTrue16, true, false, false, "16-bit RLE"},
   };
   const int w = 37, h = 9;
   for (const Case& c : cases) {
     Loaded l = load_both(tga_file(c.kind, w, h, c.rle, c.top_first, c.with_id), true);
     expect_same_surface(l.real.get(), l.own.get(), c.name);
     if (!l.own) continue;
-    const int bits = c.kind == kTrue24 ? 24 : c.kind == kTrue32 ? 32 : 8;
+    const int bits = c.kind == kTrue16 ? 16 : c.kind == kTrue24 ? 24 : c.kind == kTrue32 ? 32 : 8;
     EXPECT_EQ(l.own->format->BitsPerPixel, bits) << c.name;
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
@@ -248,9 +259,11 @@ TEST(ImageLayer, PngWithAndWithoutAlphaPaletteAndGreyMatchSdlImage) {
     int colour_type, depth;
     std::vector<uint8_t> transparency;
     const char* name;
+    bool interlaced = false;
   };
   const Case cases[] = {
-      {PNG_COLOR_TYPE_RGB, 8, {}, "RGB"},
+      {PNG_COLOR_TYPE_RGB, 8, {}, "RGB", false},
+      {PNG_COLOR_TYPE_RGB, 8, {}, "RGB interlaced", true},
       {PNG_COLOR_TYPE_RGB_ALPHA, 8, {}, "RGBA"},
       {PNG_COLOR_TYPE_RGB_ALPHA, 16, {}, "RGBA 16-bit"},
       {PNG_COLOR_TYPE_GRAY, 8, {}, "grey"},
@@ -260,7 +273,7 @@ TEST(ImageLayer, PngWithAndWithoutAlphaPaletteAndGreyMatchSdlImage) {
       {PNG_COLOR_TYPE_PALETTE, 8, {255, 128, 0, 30}, "palette with alpha"},
   };
   for (const Case& c : cases) {
-    const std::string bytes = png_file(c.colour_type, c.depth, 29, 7, c.transparency);
+    const std::string bytes = png_file(c.colour_type, c.depth, 29, 7, c.transparency, c.interlaced);
     ASSERT_FALSE(bytes.empty()) << c.name;
     Loaded l = load_both(bytes, false);
     expect_same_surface(l.real.get(), l.own.get(), c.name);

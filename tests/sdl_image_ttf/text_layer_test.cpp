@@ -138,6 +138,16 @@ TEST_F(TextLayer, FailuresGiveSdlTtfsErrorTexts) {
     EXPECT_EQ(std::string(TTF_GetError()), empty_error);
   }
 
+  // Point sizes no one should ask for fail or give a usable font, never a fault.
+  for (int size : {0, -3, 500}) {
+    starlace_TTF_Font* odd = starlace_TTF_OpenFont(kDejaVu, size);
+    if (!odd) continue;
+    EXPECT_GT(starlace_TTF_FontHeight(odd), 0) << size;
+    starlace_TTF_SetFontStyle(odd, TTF_STYLE_BOLD | TTF_STYLE_ITALIC | TTF_STYLE_UNDERLINE);
+    SDL_FreeSurface(starlace_TTF_RenderUTF8_Blended(odd, "Wg", SDL_Color{255, 255, 255, 0}));
+    starlace_TTF_CloseFont(odd);
+  }
+
   TTF_Quit();
   starlace_TTF_Quit();
   EXPECT_EQ(starlace_TTF_WasInit(), 0);

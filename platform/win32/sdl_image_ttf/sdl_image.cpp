@@ -191,33 +191,48 @@ SDL_Color map_entry(const unsigned char* p, int bits, bool& clear) {
   return SDL_Color{p[2], p[1], p[0], 0};
 }
 
-// Reads width * height pixels of `bpp` bytes, stored as is or as run-length packets, into `out`.
-// Missing data leaves the rest zero, as a short plain image does.
-void read_pixels(SDL_RWops* src, bool rle, int bpp, size_t pixels, std::vector<unsigned char>& out) {
-  out.assign(pixels * size_t(bpp), 0);
-  if (!rle) {
-    // Read what is there, row sized chunks being unnecessary: a short file yields fewer bytes.
-    size_t done = 0;
-    while (done < out.size()) {
-      const int got = SDL_RWread(src, out.data() + done, 1, int(out.size() - done > 65536 ? 65536 : out.size() - done));
-      if (got <= 0) break;
-      done += size_t(got);
-    }
-    return;
+// Where the file's pixel number i (counted in file order) lies in the surface.
+struct PixelPlace {
+  SDL_Surface* img;
+  int w, h, bpp;
+  bool top_first;
+  unsigned char* at(size_t i) const {
+    const size_t row = i / size_t(w), column = i % size_t(w);
+    const size_t to_row = top_first ? row : size_t(h) - 1 - row;
+    return static_cast<unsigned char*>(img->pixels) + to_row * img->pitch + column * size_t(bpp);
   }
+};
+
+// Missing data leaves the rest of the image zero, as a short file gives it.
+void read_plain(SDL_RWops* src, const PixelPlace& place) {
+  const int row_bytes = place.w * place.bpp;
+  for (int y = 0; y < place.h && row_bytes > 0; ++y)
+    if (SDL_RWread(src, place.at(size_t(y) * size_t(place.w)), 1, row_bytes) < row_bytes) return;
+}
+
+// Run-length packets: a count byte (high bit set: one pixel repeated, else that many raw pixels),
+// free to run across rows.
+void read_rle(SDL_RWops* src, const PixelPlace& place) {
+  const size_t pixels = size_t(place.w) * size_t(place.h);
+  const size_t bpp = size_t(place.bpp);
+  unsigned char buffer[128 * 4];
   size_t at = 0;
   while (at < pixels) {
     unsigned char packet = 0;
     if (!read_bytes(src, &packet, 1)) return;
-    size_t count = size_t(packet & 0x7F) + 1;
-    if (count > pixels - at) count = pixels - at;
-    unsigned char* to = out.data() + at * size_t(bpp);
-    if (packet & 0x80) {
-      unsigned char value[4] = {};
-      if (!read_bytes(src, value, size_t(bpp))) return;
-      for (size_t i = 0; i < count; ++i) std::memcpy(to + i * size_t(bpp), value, size_t(bpp));
-    } else if (!read_bytes(src, to, count * size_t(bpp))) {
-      return;
+    const bool repeat = (packet & 0x80) != 0;
+    const size_t stored = size_t(packet & 0x7F) + 1;
+    const size_t count = stored < pixels - at ? stored : pixels - at;
+    if (repeat) {
+      if (!read_bytes(src, buffer, bpp)) return;
+      for (size_t i = 0; i < count; ++i) std::memcpy(place.at(at + i), buffer, bpp);
+    } else {
+      // Raw pixels cut short by the end of the file: whatever bytes are there go in.
+      const int got = SDL_RWread(src, buffer, 1, int(count * bpp));
+      const size_t bytes = got > 0 ? size_t(got) : 0;
+      for (size_t i = 0; i * bpp < bytes; ++i)
+        std::memcpy(place.at(at + i), buffer + i * bpp, bytes - i * bpp < bpp ? bytes - i * bpp : bpp);
+      if (bytes < count * bpp) return;
     }
     at += count;
   }
@@ -281,15 +296,9 @@ SDL_Surface* load_tga(SDL_RWops* src) {
   }
   if (kind == 3) grey_palette(img);
 
-  std::vector<unsigned char> pixels;
-  read_pixels(src, rle, bpp, size_t(h.width) * size_t(h.height), pixels);
-  const bool top_first = (h.descriptor & 0x20) != 0;
-  const size_t row_bytes = size_t(h.width) * size_t(bpp);
-  for (int y = 0; y < h.height && row_bytes > 0; ++y) {
-    const int to_row = top_first ? y : h.height - 1 - y;
-    std::memcpy(static_cast<unsigned char*>(img->pixels) + size_t(to_row) * img->pitch, pixels.data() + size_t(y) * row_bytes,
-                row_bytes);
-  }
+  const PixelPlace place{img, h.width, h.height, bpp, (h.descriptor & 0x20) != 0};
+  if (rle) read_rle(src, place);
+  else read_plain(src, place);
   return img;
 }
 
