@@ -98,8 +98,12 @@ bool StarlaceRun::start(const std::vector<std::string>& args) {
       },
       60.0);
   if (!ready || window_.empty() || !running()) return false;
-  // Focus follows the pointer (no window manager): keep the pointer inside the window.
-  run_command("DISPLAY=" + xvfb_.display() + " xdotool mousemove --sync --window " + window_ + " 100 100 2>/dev/null");
+  // Focus follows the pointer (no window manager): keep the pointer inside the window. Wine hands
+  // keys only to the window it takes as the foreground one, which a click makes it for sure (the
+  // show ignores mouse buttons).
+  std::string place = "DISPLAY=" + xvfb_.display() + " xdotool mousemove --sync --window " + window_ + " 100 100";
+  if (windows_program()) place += " click 1";
+  run_command(place + " 2>/dev/null");
   return true;
 }
 
