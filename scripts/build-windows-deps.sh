@@ -38,7 +38,7 @@ fail() { echo "build-windows-deps: $*" >&2; exit 1; }
 
 # --- Sources, through a private apt configuration so the system's lists stay as they are. The
 # source entries use the URIs and keyring of the configured Debian archive; trixie only for
-# libinih (bookworm has no source of a version that builds without meson here).
+# libinih, whose bookworm source tarballs are missing from the archive.
 apt_dir="$work/apt"
 rm -rf "$apt_dir" "$work/src" "$work/obj" "$prefix"
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/parts" "$work/src" "$work/obj" "$prefix"
