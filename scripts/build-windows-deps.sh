@@ -136,7 +136,7 @@ configure --disable-oggtest --disable-docs --disable-examples
 build
 
 echo "== libmad"
-cd "$work/src/libmad-0.15.1b"
+cd "$(srcdir libmad-)"
 sed -i 's/-fforce-mem//g' configure   # current GCC rejects this option
 configure --enable-fpm=intel --disable-debugging
 build
