@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: the unit, integration and end-to-end tests, the
 # same for the 32-bit Linux build (scripts/test-i386.sh), then the 64-bit tests under
-# AddressSanitizer+UndefinedBehaviorSanitizer, the threaded tests under
-# ThreadSanitizer, and every fuzz target for a bounded time.
+# AddressSanitizer+UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, every fuzz
+# target for a bounded time, and the 32-bit Windows build under wine (scripts/test-windows.sh).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
@@ -56,4 +56,7 @@ for entry in "${pids[@]}"; do
     echo "FUZZ FAILURE: $name"; tail -n 60 "$here/build-fuzz/$name.log"; status=1
   fi
 done
+
+echo "== 32-bit Windows (mingw-w64 cross build, tests under wine)"
+"$here/scripts/test-windows.sh" || status=1
 exit "$status"

@@ -9,7 +9,19 @@
 #include "framework/sdl_manager.h"
 #include "show/main.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#endif
+
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Log lines end with CR LF already: in text mode Windows would turn it into CR CR LF.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+#endif
   SetCommandLine(argc, argv);
   InitGLBindingModule();
   InitSdlManagerModule();

@@ -41,26 +41,40 @@ TEST(Show, StartsAndShutsDownWithItsLogLines) {
             true)
       << run.stdout_text();
   const std::string log = run.log();
-  expect_in_order(log, {
-                           "[Info@TsdlApplication.RunApp]: Quorl Sparkade V0.9.0 starting up.\r\n",
-                           "[Info@InitTimer]: Using gettimeofday as timer.\r\n",
-                           "[Info@TFirework.InitSDL]: SDL core initialized.\r\n",
-                           "[Info@TFirework.InitSDL]: TTF initialized.\r\n",
-                           "[Info@TFirework.InitSDL]: Caption set\r\n",
-                           "[Info@TFirework.InitSDL]: Window initialized.\r\n",
-                           "[Info@TFirework.InitSDL]: Settings initiaized.\r\n",
-                           "[Info@TFirework.InitSDL]: SDL setup finished\r\n",
-                           "[Info@TFirework.InitQuorl]: Initialized quorlOpenGL.\r\n",
-                           "[glInfo@Extensions]: ",
-                           "[Info@TFirework.InitQuorl]: OpenGL settings applied.\r\n",
-                           "[Info@TsdlApplication.RunApp]: Quorl Sparkade V0.9.0 initialized.\r\n",
-                           "[Info@TsdlApplication.RunApp]: Runtime: ",
-                           " secs\r\n",
-                           "[Info@TtlManager.Destroy]: Terminating texture thread...\r\n",
-                           "[Info@TtlManager.Destroy]: Done.\r\n",
-                           "[Info@TtlManager.Destroy]: Waiting for all threads to get freed...\r\n",
-                       });
-  EXPECT_FALSE(contains(log, "[Debug")) << "debug entries are dropped once the settings are read";
+  std::vector<std::string> lines = {"[Info@TsdlApplication.RunApp]: Quorl Sparkade V0.9.0 starting up.\r\n"};
+  const std::vector<std::string> clock_lines = run.clock_log_lines();
+  lines.insert(lines.end(), clock_lines.begin(), clock_lines.end());
+  for (const char* line : {
+           "[Info@TFirework.InitSDL]: SDL core initialized.\r\n",
+           "[Info@TFirework.InitSDL]: TTF initialized.\r\n",
+           "[Info@TFirework.InitSDL]: Caption set\r\n",
+           "[Info@TFirework.InitSDL]: Window initialized.\r\n",
+           "[Info@TFirework.InitSDL]: Settings initiaized.\r\n",
+           "[Info@TFirework.InitSDL]: SDL setup finished\r\n",
+           "[Info@TFirework.InitQuorl]: Initialized quorlOpenGL.\r\n",
+           "[glInfo@Extensions]: ",
+           "[Info@TFirework.InitQuorl]: OpenGL settings applied.\r\n",
+           "[Info@TsdlApplication.RunApp]: Quorl Sparkade V0.9.0 initialized.\r\n",
+           "[Info@TsdlApplication.RunApp]: Runtime: ",
+           " secs\r\n",
+           "[Info@TtlManager.Destroy]: Terminating texture thread...\r\n",
+           "[Info@TtlManager.Destroy]: Done.\r\n",
+           "[Info@TtlManager.Destroy]: Waiting for all threads to get freed...\r\n",
+       })
+    lines.push_back(line);
+  expect_in_order(log, lines);
+  // The clock is set up before the settings are read, so the Windows clock's debug entry stays.
+  const size_t clock = log.find(clock_lines.back());
+  ASSERT_NE(clock, std::string::npos);
+  EXPECT_FALSE(contains(log.substr(log.find("\r\n", clock)), "[Debug"))
+      << "debug entries are dropped once the settings are read";
+  // The echo on standard output carries every line of the log byte for byte (on Windows too: its
+  // CR LF gets no second CR).
+  std::vector<std::string> log_lines;
+  for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+    log_lines.push_back(log.substr(at, end + 2 - at));
+  expect_in_order(run.stdout_text(), log_lines);
+  EXPECT_FALSE(contains(run.stdout_text(), "\r\r\n"));
   EXPECT_FALSE(contains(log, "[Error")) << log;
   EXPECT_FALSE(contains(log, "[Fatal")) << log;
   const std::string html = run.html_log();

@@ -32,10 +32,28 @@ std::string run_command(const std::string& command) {
   return out;
 }
 
+namespace {
+std::string from_env(const char* name, const char* otherwise) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : otherwise;
+}
+}  // namespace
+
 StarlaceRun::StarlaceRun() {
-  fs::copy_file(STARLACE_BINARY, dir_.file("starlace"));
-  fs::permissions(dir_.file("starlace"), fs::perms::owner_all);
-  fs::copy(STARLACE_DATA_DIR, dir_.file("data"), fs::copy_options::recursive);
+  const fs::path program = from_env("STARLACE_PROGRAM", STARLACE_BINARY);
+  launcher_ = from_env("STARLACE_LAUNCHER", "");
+  program_ = dir_.file(program.filename().string());
+  fs::copy_file(program, program_);
+  fs::permissions(program_, fs::perms::owner_all);
+  fs::copy(from_env("STARLACE_DATA", STARLACE_DATA_DIR), dir_.file("data"), fs::copy_options::recursive);
+}
+
+bool StarlaceRun::windows_program() const { return fs::path(program_).extension() == ".exe"; }
+
+std::vector<std::string> StarlaceRun::clock_log_lines() const {
+  if (windows_program())
+    return {"[Info@InitTimer]: Using PerformanceCounter as timer.\r\n", "[Debug@InitTimer]: Counter frequency is "};
+  return {"[Info@InitTimer]: Using gettimeofday as timer.\r\n"};
 }
 
 StarlaceRun::~StarlaceRun() {
@@ -57,12 +75,13 @@ bool StarlaceRun::start(const std::vector<std::string>& args) {
     // attributed or suppressed; report every leak but judge only those through our sources.
     if (const char* lsan = getenv("LSAN_OPTIONS")) setenv("LSAN_OPTIONS", (std::string(lsan) + ":exitcode=0").c_str(), 1);
     setenv("LP_NUM_THREADS", "2", 1);
-    std::vector<std::string> all = {dir_.file("starlace")};
+    std::vector<std::string> all = {program_};
+    if (!launcher_.empty()) all.insert(all.begin(), launcher_);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   if (pid_ < 0) return false;
@@ -79,8 +98,12 @@ bool StarlaceRun::start(const std::vector<std::string>& args) {
       },
       60.0);
   if (!ready || window_.empty() || !running()) return false;
-  // Focus follows the pointer (no window manager): keep the pointer inside the window.
-  run_command("DISPLAY=" + xvfb_.display() + " xdotool mousemove --sync --window " + window_ + " 100 100 2>/dev/null");
+  // Focus follows the pointer (no window manager): keep the pointer inside the window. Wine hands
+  // keys only to the window it takes as the foreground one, which a click makes it for sure (the
+  // show ignores mouse buttons).
+  std::string place = "DISPLAY=" + xvfb_.display() + " xdotool mousemove --sync --window " + window_ + " 100 100";
+  if (windows_program()) place += " click 1";
+  run_command(place + " 2>/dev/null");
   return true;
 }
 

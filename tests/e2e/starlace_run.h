@@ -2,6 +2,10 @@
 // Runs the real starlace from a fresh temporary folder (a copy of the program and a data folder)
 // under its own Xvfb, with SDL's dummy audio driver; drives it with xdotool, reads its logs and
 // takes screenshots of the root window.
+//
+// The program is this build's own, unless the environment names another: STARLACE_PROGRAM (e.g. the
+// Windows build's starlace.exe), STARLACE_DATA (its data folder) and STARLACE_LAUNCHER (a command
+// that runs it, e.g. the wine launcher; the program's path and arguments follow it).
 #include <sys/types.h>
 
 #include <cstdint>
@@ -53,10 +57,16 @@ class StarlaceRun {
   // Leak reports (sanitizer builds) whose stack passes through the project's own sources.
   std::string own_leaks() const;
   const Xvfb& display() const { return xvfb_; }
+  // The Windows program: it reads the performance counter instead of gettimeofday.
+  bool windows_program() const;
+  // The log lines of the program's clock, in order (the last may be only the start of a line).
+  std::vector<std::string> clock_log_lines() const;
   std::string window_id() const { return window_; }
 
  private:
   TempDir dir_;
+  std::string program_;   // the copy in the folder
+  std::string launcher_;  // empty: the program runs directly
   Xvfb xvfb_;
   pid_t pid_ = -1;
   int exit_status_ = -1;  // once the program has ended

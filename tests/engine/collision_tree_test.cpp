@@ -64,10 +64,10 @@ TEST(CollisionTree, ASphereBouncesAParticleAndOnlyNearParticlesAreTested) {
   EXPECT_VEC(a.p.OldPosition, 0, 1.2f, 0);
   EXPECT_EQ(a.p.CollisionInfo[0].Candidates, std::vector<int32_t>{0});
 
-  Particle far({0, 5, 0}, {0, 0.5f, 0}, {0, -10, 0});
-  EXPECT_FALSE(tree.TestParticle(&far.p, 0, nullptr));
-  EXPECT_TRUE(far.p.CollisionInfo[0].Candidates.empty());
-  EXPECT_VEC(far.p.Velocity, 0, -10, 0);
+  Particle distant({0, 5, 0}, {0, 0.5f, 0}, {0, -10, 0});
+  EXPECT_FALSE(tree.TestParticle(&distant.p, 0, nullptr));
+  EXPECT_TRUE(distant.p.CollisionInfo[0].Candidates.empty());
+  EXPECT_VEC(distant.p.Velocity, 0, -10, 0);
 
   Particle inside({1.25f, 0, 0}, {-5, 0, 0}, {-1, 0, 0});
   EXPECT_TRUE(tree.TestParticle(&inside.p, 0, nullptr));

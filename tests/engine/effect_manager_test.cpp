@@ -211,16 +211,16 @@ TEST_F(EffectManagerTest, ReSortsNearestFirstWhenTheOrderBreaks) {
   TKZ_Matrixf4 view;
   KZ_IdentityMatrixf4(view);
   view.Col3 = KZ_MakeVectorf4(0.0f, 0.0f, -10.0f, 1.0f);
-  auto* far = Add("far");
-  auto* near = Add("near");
+  auto* middle = Add("far");
+  auto* nearest = Add("near");
   auto* farther = Add("farther");
-  far->SetPosition(0.0f, 0.0f, 0.0f);         // 10
-  near->SetPosition(0.0f, 0.0f, -9.0f);       // 1
+  middle->SetPosition(0.0f, 0.0f, 0.0f);       // 10
+  nearest->SetPosition(0.0f, 0.0f, -9.0f);     // 1
   farther->SetPosition(0.0f, 0.0f, -30.0f);   // 20
   manager.UpdateWithMatrix(view, 0.01f);
   EXPECT_EQ(manager.SortOrigin, KZ_MakeVectorf3(0.0f, 0.0f, -10.0f));
-  EXPECT_EQ(manager.GetEffect(0), near);
-  EXPECT_EQ(manager.GetEffect(1), far);
+  EXPECT_EQ(manager.GetEffect(0), nearest);
+  EXPECT_EQ(manager.GetEffect(1), middle);
   EXPECT_EQ(manager.GetEffect(2), farther);
   log.clear();
   manager.Render(true);

@@ -350,13 +350,13 @@ TEST_F(EmitterTest, FacesFromPrimitivesAreFilledByArea) {
   f.AddFace({0, 0, 0}, {1, 0, 0}, {1, 1, 0});  // area 0.5
   f.AddFace({0, 0, 5}, {3, 0, 5}, {3, 1, 5});  // area 1.5
   EXPECT_TRUE(EmitFresh(f, 0).empty());
-  int near = 0;
+  int on_first = 0;
   for (const Spark& s : EmitFresh(f, 100)) {
     const float w = s.pos[2] == 0.0f ? 1.0f : 3.0f;  // inside: 0 <= y <= x / w <= 1
-    near += s.pos[2] == 0.0f;
+    on_first += s.pos[2] == 0.0f;
     EXPECT_TRUE(s.pos[0] <= w + 1e-5f && s.pos[1] >= 0.0f && s.pos[1] <= s.pos[0] / w + 1e-5f);
   }
-  EXPECT_EQ(near, 26);  // 25 by area plus one for the full ramp
+  EXPECT_EQ(on_first, 26);  // 25 by area plus one for the full ramp
   EXPECT_EQ(ctx.GetParticleCount(), 26u + 76u);
 }
 

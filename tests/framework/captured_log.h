@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/log_manager.h"
+#include "tests/support/os.h"
 #include "tests/support/temp_dir.h"
 
 class CapturedLog {
@@ -55,8 +56,3 @@ class CapturedLog {
   TempDir dir_;
 };
 
-// The process's open file descriptors: a file handle that is never closed shows here.
-inline int OpenFileDescriptors() {
-  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                                        std::filesystem::directory_iterator()));
-}

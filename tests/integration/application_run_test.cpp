@@ -9,6 +9,7 @@
 #include "framework/log_manager.h"
 #include "framework/sdl_manager.h"
 #include "tests/support/app_folder.h"
+#include "tests/support/os.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/xvfb.h"
 
@@ -53,7 +54,7 @@ class QuitAfterKeysApp : public TsdlApplication {
 };
 
 TEST(ApplicationRun, DummyVideoRunLogsStartUpRunAndShutDown) {
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  set_env("SDL_VIDEODRIVER", "dummy");
   AppFolder folder;
   {
     QuitAfterKeysApp app;
@@ -62,11 +63,11 @@ TEST(ApplicationRun, DummyVideoRunLogsStartUpRunAndShutDown) {
     EXPECT_EQ(app.keys, "PR");
     EXPECT_EQ(app.idles, 4);  // the quit event is seen in the fourth pass, which still finishes
   }
-  unsetenv("SDL_VIDEODRIVER");
+  unset_env("SDL_VIDEODRIVER");
   const std::string log = folder.dir.read("log.txt");
   const std::vector<std::string> expected = {
       "[Info@TsdlApplication.RunApp]: Runner V0.1.2 alpha starting up.\r\n",
-      "[Info@InitTimer]: Using gettimeofday as timer.\r\n",
+      clock_log_line(),
       "[Info@TsdlApplication.RunApp]: Runner V0.1.2 alpha initialized.\r\n",
       "[Info@TsdlApplication.RunApp]: Runtime: ",
       "[Info@Runner.DoneSDL]: SDL done.\r\n",

@@ -1,15 +1,30 @@
 #include "tests/support/temp_dir.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 TempDir::TempDir() {
+#ifdef _WIN32
+  // No mkdtemp: try random names until a new folder is made (creating an existing one fails).
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "starlace-%08x", static_cast<unsigned>(random()));
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / name;
+    std::error_code ec;
+    if (std::filesystem::create_directory(dir, ec)) path_ = dir.string() + "/";
+  }
+  if (path_.empty()) throw std::runtime_error("could not create a temporary folder");
+#else
   std::string pattern = (std::filesystem::temp_directory_path() / "starlace-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern + "/";
+#endif
 }
 
 TempDir::~TempDir() {

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The Windows stage of the test command: cross-builds the Windows dependencies and the program with
+# mingw-w64, runs the unit and integration tests under wine, and the end-to-end tests (the Linux
+# build's driver starting starlace.exe under wine). Installs what it needs (only what is missing).
+# Uses the Linux build in build/ for the end-to-end driver (scripts/test.sh makes it first).
+# Usage: scripts/test-windows.sh [--build-only]
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build_only=0
+[ "${1:-}" = "--build-only" ] && build_only=1
+jobs="${STARLACE_JOBS:-$(nproc)}"
+build="$here/build-windows"
+
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+added_arch=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo_cmd dpkg --add-architecture i386
+  added_arch=1
+fi
+packages=(wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 xvfb xauth xdotool x11-apps
+          fonts-dejavu-core util-linux)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ] || [ "$added_arch" = 1 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo_cmd apt-get -o DPkg::Lock::Timeout=900 update -qq
+  [ "${#missing[@]}" -gt 0 ] &&
+    $sudo_cmd apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+echo "== Windows: dependencies"
+STARLACE_JOBS="$jobs" "$here/scripts/build-windows-deps.sh" "$here/build-windows-deps"
+
+host_e2e=""
+if [ "$build_only" = 0 ]; then
+  host_e2e="$here/build/tests/e2e/test_e2e"
+  [ -x "$host_e2e" ] || "$here/scripts/setup.sh" "$here/build" -DSTARLACE_WERROR=ON >/dev/null
+fi
+
+# One X display and one wine prefix for the stage; the end-to-end runs start their own displays.
+export WINEPREFIX="$build/wine"
+mkdir -p "$build"
+xvfb=""
+cleanup() {
+  [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+rm -f "$build/display"
+exec 3>"$build/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+xvfb=$!
+exec 3>&-
+for _ in $(seq 100); do [ -s "$build/display" ] && break; sleep 0.1; done
+[ -s "$build/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n 1 "$build/display")"
+export LP_NUM_THREADS=2
+
+echo "== Windows: build (mingw-w64)"
+cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/platform/windows-i686/toolchain.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DSTARLACE_WERROR=ON -DSTARLACE_BENCH=OFF -DSTARLACE_HOST_E2E="$host_e2e" >/dev/null
+cmake --build "$build" -j"$jobs"
+if [ "$build_only" = 1 ]; then
+  echo "Built $build/show/starlace.exe"
+  exit 0
+fi
+# The tests start their own wine session on this display, not the one the build's generators used.
+end_session() { timeout 60 wineserver -w || wineserver -k 2>/dev/null || true; }
+end_session
+
+# Every suite runs, whatever the one before it gave; the stage fails when any of them failed. A
+# test that fails is run once more (its first output stays in the log): wine and the X server
+# under a loaded machine are not the program under test.
+status=0
+retry=(--repeat until-pass:2 --output-on-failure)
+echo "== Windows: unit tests under wine"
+ctest --test-dir "$build" -LE e2e -E '^integration$' -j"$jobs" "${retry[@]}" || status=1
+echo "== Windows: integration tests under wine"
+ctest --test-dir "$build" -R '^integration$' "${retry[@]}" || status=1
+end_session
+echo "== Windows: end-to-end tests (starlace.exe under wine)"
+ctest --test-dir "$build" -L e2e -j1 "${retry[@]}" || status=1
+exit "$status"
