@@ -103,6 +103,9 @@ TEST(Robustness, PipesAsSettingsFilesReadAsMissing) {
 TEST(Robustness, SigtermAndSigintShutDownLikeEscape) {
   for (const int signal_number : {SIGTERM, SIGINT}) {
     StarlaceRun run;
+    // Under wine a POSIX signal ends the wine process itself; it never reaches the Windows
+    // program's own handler (there the console's Ctrl+C event plays that part).
+    if (run.windows_program()) GTEST_SKIP() << "POSIX signals do not reach a program under wine";
     ASSERT_TRUE(run.start()) << run.stderr_text();
     run.key("Return");
     run.key("1");

@@ -1,7 +1,6 @@
 #include "framework/fs_manager.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -9,6 +8,7 @@
 #include "framework/sdl_manager.h"
 #include "framework/streams.h"
 #include "tests/framework/fs_test_support.h"
+#include "tests/support/os.h"
 
 namespace {
 using Calls = std::vector<std::string>;
@@ -216,8 +216,9 @@ TEST_F(FsFixture, ExistenceAndRealFileNames) {
 // A pipe in place of a file is not a file: never opened for a read that would wait for a writer.
 TEST_F(FsFixture, PipesCountAsMissingAndAreNeverOpenedForReading) {
   mod.write("songs/bbb/placeholder", "");
-  for (const char* name : {"songs/bbb/music.ogg", "songs/bbb/melody.txt", "settings.dat"})
-    ASSERT_EQ(::mkfifo(mod.file(name).c_str(), 0600), 0) << name;
+  for (const char* name : {"songs/bbb/music.ogg", "songs/bbb/melody.txt", "settings.dat"}) {
+    if (!make_pipe(mod.file(name))) GTEST_SKIP() << "no named pipes in this file system";
+  }
   CapturedLog log;
   EXPECT_FALSE(fs.FileExists("songs/bbb/melody.txt"));
   EXPECT_EQ(fs.LoadFileToStream("songs/bbb/melody.txt", fmOpenRead), nullptr);

@@ -8,6 +8,8 @@
 #include <io.h>
 
 #include <cstdint>
+#else
+#include <sys/stat.h>
 #endif
 
 void set_env(const char* name, const char* value) {
@@ -60,5 +62,14 @@ std::string clock_frequency_log_line() {
   return "[Debug@InitTimer]: Counter frequency is ";
 #else
   return "";
+#endif
+}
+
+bool make_pipe(const std::string& path) {
+#ifdef _WIN32
+  (void)path;
+  return false;
+#else
+  return ::mkfifo(path.c_str(), 0600) == 0;
 #endif
 }

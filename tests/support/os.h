@@ -14,3 +14,7 @@ int OpenFileDescriptors();
 std::string clock_log_line();
 // Windows only: the start of the counter-frequency line that follows it (empty on Linux).
 std::string clock_frequency_log_line();
+
+// Makes a named pipe at path (a file-system object that is not a regular file); false where the
+// file system has none (Windows keeps its named pipes outside the file system).
+bool make_pipe(const std::string& path);
