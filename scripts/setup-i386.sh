@@ -16,23 +16,7 @@ packages=(
   libgtest-dev:i386 libinih-dev:i386 libpng-dev:i386 libvorbis-dev:i386 libogg-dev:i386 libfreetype-dev:i386
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo_cmd dpkg --add-architecture i386
-  fi
-  $sudo_cmd apt-get -o DPkg::Lock::Timeout=900 update -qq || true
-  $sudo_cmd apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$here/scripts/install-packages.sh" "${packages[@]}"
 
 "$here/scripts/setup.sh" "$build" -DCMAKE_TOOLCHAIN_FILE="$here/platform/linux-i386/toolchain.cmake" \
   -DSTARLACE_BENCH=OFF "$@"

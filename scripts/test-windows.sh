@@ -11,26 +11,8 @@ build_only=0
 jobs="${STARLACE_JOBS:-$(nproc)}"
 build="$here/build-windows"
 
-sudo_cmd=""
-[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-added_arch=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $sudo_cmd dpkg --add-architecture i386
-  added_arch=1
-fi
-packages=(wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 xvfb xauth xdotool x11-apps
-          fonts-dejavu-core util-linux)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ] || [ "$added_arch" = 1 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo_cmd apt-get -o DPkg::Lock::Timeout=900 update -qq
-  [ "${#missing[@]}" -gt 0 ] &&
-    $sudo_cmd apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$here/scripts/install-packages.sh" wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 \
+  xvfb xauth xdotool x11-apps fonts-dejavu-core util-linux
 
 echo "== Windows: dependencies"
 STARLACE_JOBS="$jobs" "$here/scripts/build-windows-deps.sh" "$here/build-windows-deps"

@@ -4,14 +4,7 @@
    by their signature, TGA when the caller names the type. Errors are reported through SDL_SetError. */
 #include <SDL/SDL.h>
 
-/* The comparison tests link this layer beside the real library: there every name gets a prefix. */
-#ifndef STARLACE_IMGTTF_NAME
-#ifdef STARLACE_IMGTTF_PREFIXED
-#define STARLACE_IMGTTF_NAME(name) starlace_##name
-#else
-#define STARLACE_IMGTTF_NAME(name) name
-#endif
-#endif
+#include "sdl_layer_names.h"
 
 #ifdef __cplusplus
 extern "C" {
