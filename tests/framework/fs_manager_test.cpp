@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/framework/captured_log.h"
+#include "tests/framework/failing_allocation.h"
 #include "framework/sdl_manager.h"
 #include "framework/streams.h"
 #include "tests/framework/fs_test_support.h"
@@ -149,6 +150,37 @@ TEST_F(FsFixture, AMountInSeveralListsIsFreedOnce) {
   delete returned;
   fs.UnmountAll();
   EXPECT_EQ(calls, (Calls{"free:twice", "free:freed", "kept:f", "free:returned", "free:kept"}));
+}
+
+// Each allocation of Mount fails in turn: a Mount that throws leaves the mount with the caller.
+TEST_F(FsFixture, AMountThatCannotBeListedStaysTheCallers) {
+  for (int nth = 1; nth < 10; ++nth) {
+    auto* mount = new RecordingMount("m", &calls);
+    bool failed = false;
+    {
+      TfsManager owner;
+      {
+        FailingAllocation fail(nth);
+        bool threw = false;
+        try {
+          owner.Mount(mount, mpBase);
+        } catch (const std::bad_alloc&) {
+          threw = true;
+        }
+        failed = fail.Failed();
+        EXPECT_EQ(threw, failed) << nth;
+      }
+      EXPECT_EQ(owner.IsMounted(mount, mpBase), !failed) << nth;
+    }
+    EXPECT_EQ(calls, failed ? Calls{} : Calls{"free:m"}) << nth;
+    if (!failed) {
+      EXPECT_GT(nth, 2);  // a fresh manager grows both of its lists
+      return;
+    }
+    if (calls.empty()) delete mount;
+    calls.clear();
+  }
+  ADD_FAILURE() << "Mount never succeeded";
 }
 
 TEST_F(FsFixture, ReleaseTakesTheMountOutFromTheTopAndFreesOnlyAnUnheldOne) {
