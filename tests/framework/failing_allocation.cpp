@@ -4,15 +4,11 @@
 #include <new>
 
 namespace {
-// Allocations left before the failing one on this thread; 0 when none is to fail.
+// Allocations on this thread up to and including the failing one; 0 when none is to fail.
 thread_local int t_until_failure = 0;
-thread_local bool t_failed = false;
 
 void* allocate(std::size_t size) {
-  if (t_until_failure > 0 && --t_until_failure == 0) {
-    t_failed = true;
-    throw std::bad_alloc();
-  }
+  if (t_until_failure > 0 && --t_until_failure == 0) throw std::bad_alloc();
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
@@ -26,14 +22,8 @@ void* allocate_or_null(std::size_t size) noexcept {
 }
 }  // namespace
 
-FailingAllocation::FailingAllocation(int nth) {
-  t_until_failure = nth;
-  t_failed = false;
-}
-
+FailingAllocation::FailingAllocation(int nth) { t_until_failure = nth; }
 FailingAllocation::~FailingAllocation() { t_until_failure = 0; }
-
-bool FailingAllocation::Failed() const { return t_failed; }
 
 // The whole family of plain and no-throw forms, so that every block is freed by the function that
 // matches its allocation. The aligned forms stay the library's, a family of their own.

@@ -154,33 +154,28 @@ TEST_F(FsFixture, AMountInSeveralListsIsFreedOnce) {
 
 // Each allocation of Mount fails in turn: a Mount that throws leaves the mount with the caller.
 TEST_F(FsFixture, AMountThatCannotBeListedStaysTheCallers) {
-  for (int nth = 1; nth < 10; ++nth) {
+  for (int nth = 1;; ++nth) {
+    ASSERT_LT(nth, 10) << "Mount never succeeded";
     auto* mount = new RecordingMount("m", &calls);
-    bool failed = false;
+    bool threw = false;
     {
       TfsManager owner;
-      {
+      try {
         FailingAllocation fail(nth);
-        bool threw = false;
-        try {
-          owner.Mount(mount, mpBase);
-        } catch (const std::bad_alloc&) {
-          threw = true;
-        }
-        failed = fail.Failed();
-        EXPECT_EQ(threw, failed) << nth;
+        owner.Mount(mount, mpBase);
+      } catch (const std::bad_alloc&) {
+        threw = true;
       }
-      EXPECT_EQ(owner.IsMounted(mount, mpBase), !failed) << nth;
+      EXPECT_EQ(owner.IsMounted(mount, mpBase), !threw) << nth;
     }
-    EXPECT_EQ(calls, failed ? Calls{} : Calls{"free:m"}) << nth;
-    if (!failed) {
+    EXPECT_EQ(calls, threw ? Calls{} : Calls{"free:m"}) << nth;
+    if (!threw) {
       EXPECT_GT(nth, 2);  // a fresh manager grows both of its lists
-      return;
+      break;
     }
     if (calls.empty()) delete mount;
     calls.clear();
   }
-  ADD_FAILURE() << "Mount never succeeded";
 }
 
 TEST_F(FsFixture, ReleaseTakesTheMountOutFromTheTopAndFreesOnlyAnUnheldOne) {
