@@ -2,6 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "tests/framework/captured_log.h"
 #include "tests/support/os.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,6 +39,54 @@ TEST(ShowSettings, APipeInPlaceOfTheFileGivesTheDefaultsWithoutWaiting) {
   TempDir dir;
   if (!make_pipe(dir.file("settings.ini"))) GTEST_SKIP() << "no named pipes in this file system";
   EXPECT_EQ(ReadShowIniSettings(dir.file("settings.ini")).Width, 640);
+}
+
+#ifndef _WIN32
+// A regular file swapped for a pipe after any check by name never holds the reader: the open does
+// not wait, and what it opened is checked.
+TEST(ShowSettings, AFileSwappedForAPipeNeverHoldsTheReader) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  if (!make_pipe(dir.file("pipe"))) GTEST_SKIP() << "no named pipes in this file system";
+  dir.write("regular", "[video]\nwidth=800\n");
+  const std::string ini = dir.file("settings.ini"), next = dir.file("next");
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    std::error_code e;
+    for (int i = 0; !stop; ++i) {
+      fs::create_hard_link(dir.file(i % 2 ? "pipe" : "regular"), next, e);
+      fs::rename(next, ini, e);  // replaces the name in one step
+    }
+  });
+  auto reads = std::async(std::launch::async, [&] {
+    for (int i = 0; i < 20000; ++i) {
+      const int64_t width = ReadShowIniSettings(ini).Width;
+      if (width != 800 && width != 640) return false;
+    }
+    return true;
+  });
+  const bool ended = reads.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  stop = true;
+  swapper.join();
+  // A reader held by the pipe is let go by a writer that comes and leaves, so the test can end.
+  while (reads.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    const int writer = ::open(dir.file("pipe").c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  }
+  EXPECT_TRUE(ended) << "a read waited on the pipe";
+  EXPECT_TRUE(reads.get());
+}
+#endif
+
+TEST(ShowSettings, AnAudioLagThatIsNotUsedIsLoggedWithTheValueUsed) {
+  CapturedLog log;
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=1e9\n").AudioLag, 0.25);
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=-0.5\nlag=nan\n").AudioLag, -0.5);
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=-60\n").AudioLag, -60.0);  // the far end of the range
+  const std::string warning = "[Warning@TFirework.LoadSettings]: Audio lag '";
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                             warning + "1e9' is not a number of seconds from -60.00 to 60.00; using 0.25.",
+                             warning + "nan' is not a number of seconds from -60.00 to 60.00; using -0.50."}));
 }
 
 TEST(ShowSettings, ValueRules) {
