@@ -1,10 +1,12 @@
 #include "tests/e2e/starlace_run.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -75,6 +77,11 @@ bool StarlaceRun::start(const std::vector<std::string>& args) {
     // attributed or suppressed; report every leak but judge only those through our sources.
     if (const char* lsan = getenv("LSAN_OPTIONS")) setenv("LSAN_OPTIONS", (std::string(lsan) + ":exitcode=0").c_str(), 1);
     setenv("LP_NUM_THREADS", "2", 1);
+    if (file_size_limit_ > 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{static_cast<rlim_t>(file_size_limit_), static_cast<rlim_t>(file_size_limit_)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     std::vector<std::string> all = {program_};
     if (!launcher_.empty()) all.insert(all.begin(), launcher_);
     all.insert(all.end(), args.begin(), args.end());
@@ -91,7 +98,10 @@ bool StarlaceRun::start(const std::vector<std::string>& args) {
   const bool ready = wait_for(
       [&] {
         if (!running()) return true;
-        if (log().find("]: Quorl Sparkade V0.9.0 initialized.") == std::string::npos) return false;
+        // The echo on standard output too: the text log may be a pipe the program leaves alone.
+        const std::string initialized = "]: Quorl Sparkade V0.9.0 initialized.";
+        if (log().find(initialized) == std::string::npos && stdout_text().find(initialized) == std::string::npos)
+          return false;
         window_ = run_command(search);
         while (!window_.empty() && (window_.back() == '\n' || window_.back() == '\r')) window_.pop_back();
         return !window_.empty();
