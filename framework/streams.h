@@ -44,8 +44,8 @@ class TStream {
 class TFileStream : public TStream {
  public:
   // Raises EFOpenError (modes 0..2) or EFCreateError (fmCreate) when the file cannot be opened.
-  // Only regular files are opened, in every mode: a pipe or device would make the reader or the
-  // writer wait, and the open itself never waits.
+  // On POSIX systems only regular files are opened, in every mode: a pipe or device would make the
+  // reader or the writer wait, and the open itself never waits.
   TFileStream(const std::string& file_name, uint16_t mode);
   // As the constructor, except that a name that is not a regular file (a pipe, a device, a
   // directory) gives nullptr instead of an error.
