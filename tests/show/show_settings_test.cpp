@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -42,30 +41,24 @@ TEST(ShowSettings, APipeInPlaceOfTheFileGivesTheDefaultsWithoutWaiting) {
 }
 
 #ifndef _WIN32
-// A regular file swapped for a pipe after any check by name never holds the reader: the open does
-// not wait, and what it opened is checked.
+// A file swapped for a pipe after any check by name never holds the reader: the open does not
+// wait, and what it opened is checked.
 TEST(ShowSettings, AFileSwappedForAPipeNeverHoldsTheReader) {
-  namespace fs = std::filesystem;
   TempDir dir;
   if (!make_pipe(dir.file("pipe"))) GTEST_SKIP() << "no named pipes in this file system";
   dir.write("regular", "[video]\nwidth=800\n");
   const std::string ini = dir.file("settings.ini"), next = dir.file("next");
   std::atomic<bool> stop{false};
   std::thread swapper([&] {
-    std::error_code e;
     for (int i = 0; !stop; ++i) {
-      fs::create_hard_link(dir.file(i % 2 ? "pipe" : "regular"), next, e);
-      fs::rename(next, ini, e);  // replaces the name in one step
+      ::link(dir.file(i % 2 ? "pipe" : "regular").c_str(), next.c_str());
+      ::rename(next.c_str(), ini.c_str());  // replaces the name in one step
     }
   });
   auto reads = std::async(std::launch::async, [&] {
-    for (int i = 0; i < 20000; ++i) {
-      const int64_t width = ReadShowIniSettings(ini).Width;
-      if (width != 800 && width != 640) return false;
-    }
-    return true;
+    for (int i = 0; i < 20000; ++i) ReadShowIniSettings(ini);
   });
-  const bool ended = reads.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  EXPECT_EQ(reads.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "a read waited on the pipe";
   stop = true;
   swapper.join();
   // A reader held by the pipe is let go by a writer that comes and leaves, so the test can end.
@@ -73,20 +66,17 @@ TEST(ShowSettings, AFileSwappedForAPipeNeverHoldsTheReader) {
     const int writer = ::open(dir.file("pipe").c_str(), O_WRONLY | O_NONBLOCK);
     if (writer >= 0) ::close(writer);
   }
-  EXPECT_TRUE(ended) << "a read waited on the pipe";
-  EXPECT_TRUE(reads.get());
 }
 #endif
 
 TEST(ShowSettings, AnAudioLagThatIsNotUsedIsLoggedWithTheValueUsed) {
   CapturedLog log;
   EXPECT_DOUBLE_EQ(read("[audio]\nlag=1e9\n").AudioLag, 0.25);
-  EXPECT_DOUBLE_EQ(read("[audio]\nlag=-0.5\nlag=nan\n").AudioLag, -0.5);
-  EXPECT_DOUBLE_EQ(read("[audio]\nlag=-60\n").AudioLag, -60.0);  // the far end of the range
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=-60\nlag=nan\n").AudioLag, -60.0);  // -60: the far end of the range
   const std::string warning = "[Warning@TFirework.LoadSettings]: Audio lag '";
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{
                              warning + "1e9' is not a number of seconds from -60.00 to 60.00; using 0.25.",
-                             warning + "nan' is not a number of seconds from -60.00 to 60.00; using -0.50."}));
+                             warning + "nan' is not a number of seconds from -60.00 to 60.00; using -60.00."}));
 }
 
 TEST(ShowSettings, ValueRules) {
