@@ -98,10 +98,7 @@ bool StarlaceRun::start(const std::vector<std::string>& args) {
   const bool ready = wait_for(
       [&] {
         if (!running()) return true;
-        // The echo on standard output too: the text log may be a pipe the program leaves alone.
-        const std::string initialized = "]: Quorl Sparkade V0.9.0 initialized.";
-        if (log().find(initialized) == std::string::npos && stdout_text().find(initialized) == std::string::npos)
-          return false;
+        if (log().find("]: Quorl Sparkade V0.9.0 initialized.") == std::string::npos) return false;
         window_ = run_command(search);
         while (!window_.empty() && (window_.back() == '\n' || window_.back() == '\r')) window_.pop_back();
         return !window_.empty();

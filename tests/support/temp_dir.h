@@ -18,6 +18,5 @@ class TempDir {
   std::string path_;
 };
 
-// The bytes of a regular file; empty for anything else (missing, a pipe, a directory).
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
