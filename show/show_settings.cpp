@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 
 #include "framework/log_manager.h"
 #include "framework/streams.h"
@@ -44,8 +43,8 @@ bool read_decimal(const char* value, double& field) {
 }
 
 void read_lag(const char* value, double& field) {
-  // Longer than any delay of the sound output, shorter than a song: a lag beyond it would keep
-  // the fireworks away from the music they belong to.
+  // The range is longer than any delay of the sound output and shorter than a song: a lag beyond
+  // it would keep the fireworks away from the music they belong to.
   double lag = 0.0;
   if (read_decimal(value, lag) && std::fabs(lag) <= kMostAudioLag) {
     field = lag;
