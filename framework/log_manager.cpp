@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "framework/gl_binding.h"
 #include "framework/helpers.h"
@@ -57,6 +58,24 @@ std::string file_part(const std::string& path) {
   return p == std::string::npos ? path : path.substr(p + 1);
 }
 
+// A log that is not a regular file is left alone: a pipe with no one reading it would stop every
+// writer, the frame loop included. Said on standard error, since no log may exist to say it.
+std::unique_ptr<TFileStream> open_log(const std::string& name, uint16_t mode) {
+  std::unique_ptr<TFileStream> stream = TFileStream::OpenRegular(name, mode);
+  if (!stream) std::fprintf(stderr, "Not writing the log \"%s\": not a regular file.\n", name.c_str());
+  return stream;
+}
+
+// Writes the bytes to one log; the first write to it that fails (a full disk) is reported on
+// standard error, once, and the program runs on.
+void write_log(TFileStream& stream, const std::string& bytes, bool& failed) {
+  if (stream.Write(bytes.data(), static_cast<int64_t>(bytes.size())) == static_cast<int64_t>(bytes.size()) || failed)
+    return;
+  failed = true;
+  std::fprintf(stderr, "Could not write to the log \"%s\". %s\n", stream.FileName().c_str(),
+               stream.LastError() != 0 ? std::strerror(stream.LastError()) : "Stream write error");
+}
+
 // Holds the level and write mutexes, in that order, for the length of one entry.
 class EntryLock {
  public:
@@ -83,18 +102,16 @@ std::string EntryTypeToString(TlmEntryType level) {
 
 TlmLogFile::TlmLogFile(const std::string& FileName_, TlmLogMode Mode, const std::string& HtmlFileName) {
   if (Mode == lmlmAppend && ::FileExists(FileName_)) {
-    TextStream = std::make_unique<TFileStream>(FileName_, fmOpenWrite);
-    TextStream->Seek(0, soEnd);
+    TextStream = open_log(FileName_, fmOpenWrite);
+    if (TextStream) TextStream->Seek(0, soEnd);
   } else {
-    TextStream = std::make_unique<TFileStream>(FileName_, fmCreate);
+    TextStream = open_log(FileName_, fmCreate);
   }
   if (!HtmlFileName.empty()) {
-    {
-      TFileStream css(HtmlFileName + ".css", fmCreate);
-      css.WriteString(kLogStyleSheet);
-    }
-    HtmlStream = std::make_unique<TFileStream>(HtmlFileName, fmCreate);
-    HtmlStream->WriteString(std::string(kHeadStart) + file_part(HtmlFileName) + ".css" + kHeadEnd);
+    if (const std::unique_ptr<TFileStream> css = open_log(HtmlFileName + ".css", fmCreate))
+      css->WriteString(kLogStyleSheet);
+    HtmlStream = open_log(HtmlFileName, fmCreate);
+    if (HtmlStream) HtmlStream->WriteString(std::string(kHeadStart) + file_part(HtmlFileName) + ".css" + kHeadEnd);
   }
   FileName = FileName_;
   WriteMutex = SDL_CreateMutex();
@@ -108,7 +125,7 @@ TlmLogFile::~TlmLogFile() {
   SDL_DestroyMutex(EchoMutex);
   TextStream.reset();
   if (HtmlStream) {
-    HtmlStream->Write(kFoot, 15);
+    write_log(*HtmlStream, kFoot, HtmlWriteFailed);
     HtmlStream.reset();
   }
 }
@@ -131,7 +148,7 @@ void TlmLogFile::LogException(TlmEntryType Level, const Exception* E, const std:
   const std::string text = "Exception occured" + context + " Exception class = " + E->ClassName() +
                            "; Message = " + E->Message();
   const std::string html = "<b>Exception occured" + context + "</b><br/>Exception class: " + E->ClassName() +
-                           "<br/>Message: " + E->Message();
+                           "<br/>Message: " + HtmlEscape(E->Message());
   WriteEntry(Level, text, Source, html);
 }
 
@@ -167,7 +184,8 @@ bool TlmLogFile::GetEchoToConsole() {
 void TlmLogFile::ClearTextLog() {
   SdlMutexLock lock(WriteMutex);
   TextStream.reset();
-  TextStream = std::make_unique<TFileStream>(FileName, fmCreate);
+  TextStream = open_log(FileName, fmCreate);
+  TextWriteFailed = false;
 }
 
 void TlmLogFile::WriteEntry(TlmEntryType Level, const std::string& Message, const std::string& Source,
@@ -176,7 +194,7 @@ void TlmLogFile::WriteEntry(TlmEntryType Level, const std::string& Message, cons
   std::string line = "[" + EntryTypeToString(Level);
   if (!Source.empty()) line += "@" + Source;
   line += "]: " + Message + "\r\n";
-  if (TextStream) TextStream->Write(line.data(), static_cast<int64_t>(line.size()));
+  if (TextStream) write_log(*TextStream, line, TextWriteFailed);
   if (EchoToConsole) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
@@ -184,9 +202,25 @@ void TlmLogFile::WriteEntry(TlmEntryType Level, const std::string& Message, cons
   if (HtmlStream) {
     const std::string row = std::string(kRowStart) + level_colour(Level) + kColourEnd + emphasised_level(Level) +
                             kLevelEnd + (Source.empty() ? std::string("<i>Global</i>") : Source) + kCellBreak +
-                            (HtmlMessage.empty() ? Message : HtmlMessage) + kRowEnd;
-    HtmlStream->Write(row.data(), static_cast<int64_t>(row.size()));
+                            (HtmlMessage.empty() ? HtmlEscape(Message) : HtmlMessage) + kRowEnd;
+    write_log(*HtmlStream, row, HtmlWriteFailed);
   }
+}
+
+std::string HtmlEscape(const std::string& Text) {
+  if (Text.find_first_of("<>&\"") == std::string::npos) return Text;
+  std::string escaped;
+  escaped.reserve(Text.size() + 16);
+  for (const char c : Text) {
+    switch (c) {
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '&': escaped += "&amp;"; break;
+      case '"': escaped += "&quot;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
 }
 
 void LogGlobal(TlmEntryType Level, const std::string& Message, const std::string& Source) {

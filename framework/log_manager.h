@@ -60,7 +60,14 @@ class TlmLogFile {
   TlmEntryType MinLevel = lmetInfo;
   SDL_mutex* EchoMutex = nullptr;
   bool EchoToConsole = false;
+  // Whether a write to the log has failed (reported once).
+  bool TextWriteFailed = false;
+  bool HtmlWriteFailed = false;
 };
+
+// The text with "<", ">", "&" and '"' written as HTML entities: messages carry text from files
+// (song scripts, file names), which must not become markup in the HTML log.
+std::string HtmlEscape(const std::string& Text);
 
 // The program's one logger, or nullptr.
 extern TlmLogFile* GlobalLogFile;

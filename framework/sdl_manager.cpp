@@ -150,12 +150,25 @@ std::string TsdlApplication::GetVersionString() {
 void TsdlApplication::WriteHeapTraceHeader() {
   const TgglSplitParamList values = GetCommandLineParams({"-h"}, {}, "", 1);
   const std::string name = !values[0].empty() ? values[0] : ApplicationPath + "heaptrc.txt";
-  TFileStream file(name, fmCreate);
+  // The heap trace never takes the place of one of the program's own logs, whatever the name
+  // it is given by.
+  for (const char* log : {"log.txt", "log.html", "log.html.css"}) {
+    if (SameFile(name, ApplicationPath + log)) {
+      LogGlobalFmt(lmetWarning, "The heap-trace file '%s' is the log '%s'; no heap trace is written.",
+                   "TsdlApplication.WriteHeapTraceHeader", name, ApplicationPath + log);
+      return;
+    }
+  }
+  const std::unique_ptr<TFileStream> file = TFileStream::OpenRegular(name, fmCreate);
+  if (!file) {
+    std::fprintf(stderr, "Not writing the heap trace \"%s\": not a regular file.\n", name.c_str());
+    return;
+  }
   const std::string line = "*** HeapTrc dump of " + GetName() + " " + GetVersionString() + " ***\r\n";
   const std::string stars = std::string(line.size() >= 2 ? line.size() - 2 : 0, '*') + "\r\n";
-  file.WriteString(stars);
-  file.WriteString(line);
-  file.WriteString(stars);
+  file->WriteString(stars);
+  file->WriteString(line);
+  file->WriteString(stars);
 }
 
 void TsdlApplication::LoadSettings() {

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
@@ -27,11 +30,11 @@ int64_t TStream::GetSize() {
 }
 
 void TStream::ReadBuffer(void* buffer, int64_t count) {
-  if (count != 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+  if (count != 0 && Read(buffer, count) != count) throw EReadError("Stream read error" + ErrorDetail());
 }
 
 void TStream::WriteBuffer(const void* buffer, int64_t count) {
-  if (count != 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+  if (count != 0 && Write(buffer, count) != count) throw EWriteError("Stream write error" + ErrorDetail());
 }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
@@ -51,35 +54,57 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 }
 
 TFileStream::TFileStream(const std::string& file_name, uint16_t mode) : file_name_(file_name) {
+  try {
+    open(mode);
+  } catch (const NotRegular&) {
+    if (mode == fmCreate) throw EFCreateError(Format("Cannot create file \"%s\". Not a regular file", file_name));
+    throw EFOpenError(Format("Cannot open file \"%s\". Not a regular file", file_name));
+  }
+}
+
+std::unique_ptr<TFileStream> TFileStream::OpenRegular(const std::string& file_name, uint16_t mode) {
+  std::unique_ptr<TFileStream> stream(new TFileStream(file_name));
+  try {
+    stream->open(mode);
+  } catch (const NotRegular&) {
+    return nullptr;
+  }
+  return stream;
+}
+
+void TFileStream::open(uint16_t mode) {
   int flags;
   switch (mode) {
     case fmOpenRead: flags = O_RDONLY; break;
     case fmOpenWrite: flags = O_WRONLY; break;
     case fmOpenReadWrite: flags = O_RDWR; break;
     case fmCreate: flags = O_RDWR | O_CREAT | O_TRUNC; break;
-    default: throw EFOpenError(Format("Cannot open file \"%s\". Invalid mode %d", file_name, mode));
+    default: throw EFOpenError(Format("Cannot open file \"%s\". Invalid mode %d", file_name_, mode));
   }
 #ifndef _WIN32
-  // A pipe or device opened for reading would wait for a writer, or read for ever: only regular
-  // files are read. The open itself must not wait either.
-  if (mode == fmOpenRead || mode == fmOpenReadWrite) flags |= O_NONBLOCK;
+  // A pipe or device would keep the reader or the writer waiting (a pipe opened for writing alone
+  // waits for a reader already in the open): open without waiting, then look at what was opened.
+  flags |= O_NONBLOCK;
 #endif
-  fd_ = ::open(file_name.c_str(), flags | O_BINARY, 0644);
+  fd_ = ::open(file_name_.c_str(), flags | O_BINARY, 0644);
   if (fd_ < 0) {
-    const std::string reason = std::strerror(errno);
-    if (mode == fmCreate) throw EFCreateError(Format("Cannot create file \"%s\". %s", file_name, reason));
-    throw EFOpenError(Format("Cannot open file \"%s\". %s", file_name, reason));
+    const int error = errno;
+#ifndef _WIN32
+    // A pipe without a reader, or a directory opened for writing.
+    if (error == ENXIO || error == EISDIR) throw NotRegular{};
+#endif
+    const std::string reason = std::strerror(error);
+    if (mode == fmCreate) throw EFCreateError(Format("Cannot create file \"%s\". %s", file_name_, reason));
+    throw EFOpenError(Format("Cannot open file \"%s\". %s", file_name_, reason));
   }
 #ifndef _WIN32
-  if (flags & O_NONBLOCK) {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd_);
-      fd_ = -1;
-      throw EFOpenError(Format("Cannot open file \"%s\". Not a regular file", file_name));
-    }
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    throw NotRegular{};
   }
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 #endif
 }
 
@@ -93,6 +118,7 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
   auto* p = static_cast<uint8_t*>(buffer);
   while (done < count) {
     const auto n = ::read(fd_, p + done, static_cast<unsigned>(std::min<int64_t>(count - done, 1 << 30)));
+    if (n < 0) last_error_ = errno;
     if (n <= 0) break;
     done += n;
   }
@@ -105,10 +131,17 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
   const auto* p = static_cast<const uint8_t*>(buffer);
   while (done < count) {
     const auto n = ::write(fd_, p + done, static_cast<unsigned>(std::min<int64_t>(count - done, 1 << 30)));
+    if (n < 0) last_error_ = errno;
     if (n <= 0) break;
     done += n;
   }
   return done;
+}
+
+std::string TFileStream::ErrorDetail() const {
+  std::string detail = Format(" on file \"%s\"", file_name_);
+  if (last_error_ != 0) detail += Format(". %s", std::strerror(last_error_));
+  return detail;
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
@@ -181,4 +214,9 @@ void TMemoryStream::SaveToFile(const std::string& file_name) {
 bool FileExists(const std::string& file_name) {
   struct stat st{};
   return !file_name.empty() && ::stat(file_name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error) && !error;
 }

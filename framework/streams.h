@@ -2,7 +2,9 @@
 // Streams of the run-time support: an abstract byte stream with position and size, a file stream
 // (unbuffered: each write reaches the operating system at once) and a growable memory stream.
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/exceptions.h"
@@ -33,22 +35,42 @@ class TStream {
   void WriteString(const std::string& text) { WriteBuffer(text.data(), static_cast<int64_t>(text.size())); }
   // Copies `count` bytes from `source` (0: the whole source from its start); returns bytes copied.
   int64_t CopyFrom(TStream& source, int64_t count);
+
+ protected:
+  // What the read and write errors add to their message (a file stream names its file).
+  virtual std::string ErrorDetail() const { return ""; }
 };
 
 class TFileStream : public TStream {
  public:
   // Raises EFOpenError (modes 0..2) or EFCreateError (fmCreate) when the file cannot be opened.
+  // On POSIX systems only regular files are opened, in every mode: a pipe or device would make the
+  // reader or the writer wait, and the open itself never waits.
   TFileStream(const std::string& file_name, uint16_t mode);
+  // As the constructor, except that a name that is not a regular file (a pipe, a device, a
+  // directory) gives nullptr instead of an error.
+  static std::unique_ptr<TFileStream> OpenRegular(const std::string& file_name, uint16_t mode);
   ~TFileStream() override;
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t size) override;
   const std::string& FileName() const { return file_name_; }
+  // The system's error code of the last read or write that failed; 0 when none did.
+  int LastError() const { return last_error_; }
+
+ protected:
+  std::string ErrorDetail() const override;
 
  private:
+  struct NotRegular {};
+  explicit TFileStream(std::string file_name) : file_name_(std::move(file_name)) {}
+  // Opens the file into fd_; throws NotRegular when the name is not a regular file.
+  void open(uint16_t mode);
+
   std::string file_name_;
   int fd_ = -1;
+  int last_error_ = 0;
 };
 
 class TMemoryStream : public TStream {
@@ -73,3 +95,5 @@ class TMemoryStream : public TStream {
 
 // Whether a regular file of that name exists (not a directory, pipe or device).
 bool FileExists(const std::string& file_name);
+// Whether both names exist and are the same file (through links, relative names or other spellings).
+bool SameFile(const std::string& a, const std::string& b);

@@ -2,7 +2,9 @@
 
 #include <SDL/SDL_ttf.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
 #include <limits>
 
@@ -19,6 +21,25 @@ const char* const kGuitar = "songs/bbb/guitar.txt";
 const char* const kParticleTexture = "tex/particles.png";
 
 void log_info(const std::string& message, const std::string& source) { LogGlobal(lmetInfo, message, source); }
+
+// A window dimension from "settings.ini" bounded to what the display shows (display 0: not known)
+// and the window settings hold; what is not a size at all gives the default. A value the window
+// system cannot take would fault in the GL driver or end the program with an X error.
+uint16_t window_dimension(const char* key, int64_t value, int64_t default_value, int64_t display) {
+  const int64_t most = display > 0 ? std::min<int64_t>(display, UINT16_MAX) : INT16_MAX;
+  const char* const source = "TFirework.LoadSettings";
+  if (value < 1) {
+    const int64_t used = std::min(default_value, most);
+    LogGlobalFmt(lmetWarning, "Window %s %d is not a size; using %d.", source, key, value, used);
+    return static_cast<uint16_t>(used);
+  }
+  if (value > most) {
+    LogGlobalFmt(lmetWarning, "Window %s %d is larger than the display (%d); using %d.", source, key, value, most,
+                 most);
+    return static_cast<uint16_t>(most);
+  }
+  return static_cast<uint16_t>(value);
+}
 }  // namespace
 
 TFirework::TFirework(uint32_t Flags) : TsdlApplication(Flags) {}
@@ -36,8 +57,12 @@ void TFirework::LoadSettings() {
   TsdlApplication::LoadSettings();
   const ShowIniSettings ini = ReadShowIniSettings(ApplicationPath + "settings.ini");
   TsdlSettings* settings = GetSettings();
-  settings->Width = static_cast<uint16_t>(ini.Width);
-  settings->Height = static_cast<uint16_t>(ini.Height);
+  // SDL's video is up (the constructor started it): before the first video mode, the video info
+  // holds the display's size.
+  const SDL_VideoInfo* display = SDL_GetVideoInfo();
+  const ShowIniSettings defaults;
+  settings->Width = window_dimension("width", ini.Width, defaults.Width, display ? display->current_w : 0);
+  settings->Height = window_dimension("height", ini.Height, defaults.Height, display ? display->current_h : 0);
   settings->Fullscreen = ini.Fullscreen;
   AudioLag = ini.AudioLag;
   Smoke = ini.Smoke;

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 
+#include "framework/log_manager.h"
 #include "framework/streams.h"
 
 namespace {
@@ -31,13 +31,27 @@ void read_boolean(const char* value, bool& field) {
   if (*value != '\0') field = value[0] == '1';
 }
 
-void read_decimal(const char* value, double& field) {
-  // A decimal number with a point, whatever the C locale says; no "nan", "inf" or hex forms.
+// A decimal number with a point, whatever the C locale says; no "nan", "inf" or hex forms.
+bool read_decimal(const char* value, double& field) {
   std::string s(value);
-  if (s.empty() || s.find_first_not_of("0123456789+-.eE") != std::string::npos) return;
+  if (s.empty() || s.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
   char* end = nullptr;
   const double v = std::strtod(s.c_str(), &end);
-  if (end != s.c_str() && *end == '\0' && std::isfinite(v)) field = v;
+  if (end == s.c_str() || *end != '\0' || !std::isfinite(v)) return false;
+  field = v;
+  return true;
+}
+
+void read_lag(const char* value, double& field) {
+  // The range is longer than any delay of the sound output and shorter than a song: a lag beyond
+  // it would keep the fireworks away from the music they belong to.
+  double lag = 0.0;
+  if (read_decimal(value, lag) && std::fabs(lag) <= kMostAudioLag) {
+    field = lag;
+    return;
+  }
+  LogGlobalFmt(lmetWarning, "Audio lag '%s' is not a number of seconds from -%0.2f to %0.2f; using %0.2f.",
+               "TFirework.LoadSettings", value, kMostAudioLag, kMostAudioLag, field);
 }
 
 int handler(void* user, const char* section, const char* name, const char* value) {
@@ -48,7 +62,7 @@ int handler(void* user, const char* section, const char* name, const char* value
     else if (key == "height") read_integer(value, s.Height);
     else if (key == "fullscreen") read_boolean(value, s.Fullscreen);
   } else if (sec == "audio") {
-    if (key == "lag") read_decimal(value, s.AudioLag);
+    if (key == "lag") read_lag(value, s.AudioLag);
   } else if (sec == "tweaks") {
     if (key == "smoke") read_boolean(value, s.Smoke);
     else if (key == "depthsort") read_boolean(value, s.DepthSort);
@@ -61,17 +75,27 @@ int handler(void* user, const char* section, const char* name, const char* value
 ShowIniSettings ReadShowIniSettings(const std::string& FileName) {
   ShowIniSettings settings;
   // A missing file leaves the defaults; so does anything but a regular file (a pipe would keep the
-  // reader waiting).
-  if (!FileExists(FileName)) return settings;
-  std::ifstream file(FileName, std::ios::binary);
-  if (!file) return settings;
+  // reader waiting). The stream opens without waiting and then checks what it opened, so a file
+  // swapped for a pipe in between is refused too.
+  std::string raw;
+  try {
+    TFileStream file(FileName, fmOpenRead);
+    raw.resize(static_cast<size_t>(std::max<int64_t>(file.GetSize(), 0)));
+    raw.resize(static_cast<size_t>(file.Read(&raw[0], static_cast<int64_t>(raw.size()))));
+  } catch (const EFileStreamError&) {
+    return settings;
+  }
   // Lines are taken without their indentation: the reader would join an indented line to the
   // value before it.
-  std::string text, line;
-  while (std::getline(file, line)) {
-    const size_t start = line.find_first_not_of(" \t");
-    if (start != std::string::npos) text.append(line, start, std::string::npos);
+  std::string text;
+  size_t at = 0;
+  while (at < raw.size()) {
+    size_t end = raw.find('\n', at);
+    if (end == std::string::npos) end = raw.size();
+    const size_t start = raw.find_first_not_of(" \t", at);
+    if (start != std::string::npos && start < end) text.append(raw, start, end - start);
     text += '\n';
+    at = end + 1;
   }
   ini_parse_string(text.c_str(), &handler, &settings);
   return settings;

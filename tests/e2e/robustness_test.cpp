@@ -79,10 +79,10 @@ TEST(Robustness, SkipWithRocketsInFlightStaysResponsive) {
 }
 
 // A negative lag starts the song script that far ahead of the music: everything of the song's
-// first 1000 s is due at once.
+// first 60 s (the largest lag taken) is due at once.
 TEST(Robustness, NegativeAudioLagLaunchesTheWholeSongAtOnce) {
   StarlaceRun run;
-  run.folder().write("settings.ini", "[audio]\nlag=-1000\n");
+  run.folder().write("settings.ini", "[audio]\nlag=-60\n");
   ASSERT_TRUE(run.start()) << run.stderr_text();
   run.key("Return");
   StarlaceRun::wait_for([] { return false; }, 3.0);
@@ -112,6 +112,77 @@ TEST(Robustness, SigtermAndSigintShutDownLikeEscape) {
     run.send_signal(signal_number);
     expect_normal_end(run);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Whether the part occurs in the text exactly once.
+bool once(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos && text.find(part) == text.rfind(part);
+}
+
+// A width that is not a size gives the default; a height larger than the display (Xvfb's 768) is
+// bounded to it. The log gives the values read, and the show plays.
+TEST(Robustness, WindowSizesAreBoundedToTheDisplay) {
+  StarlaceRun run;
+  run.folder().write("settings.ini", "[video]\nwidth=-1\nheight=100000\n");
+  ASSERT_TRUE(run.start()) << run.stderr_text();
+  EXPECT_TRUE(contains(run.stdout_text(), "\n640x768\n")) << run.stdout_text();
+  EXPECT_TRUE(contains(run.log(), "]: Window width -1 is not a size; using 640.\r\n")) << run.log();
+  EXPECT_TRUE(contains(run.log(), "]: Window height 100000 is larger than the display (768); using 768.\r\n"));
+  run.key("1");
+  quit_normally(run);
+}
+
+// Pipes in place of the HTML log, its style sheet and the heap trace are not opened (said once each
+// on standard error); the show runs and shuts down as ever.
+TEST(Robustness, PipesInPlaceOfTheLogsAreLeftAlone) {
+  StarlaceRun run;
+  if (run.windows_program()) GTEST_SKIP() << "Windows keeps its named pipes outside the file system";
+  const std::vector<std::string> names = {"log.html", "log.html.css", "heaptrc.txt"};
+  for (const std::string& name : names) ASSERT_EQ(::mkfifo(run.folder().file(name).c_str(), 0600), 0);
+  ASSERT_TRUE(run.start()) << run.stderr_text();
+  run.key("Escape");
+  EXPECT_EQ(run.wait_exit(kEndWithin), 0) << run.stderr_text();
+  EXPECT_TRUE(contains(run.log(), "[Info@TtlManager.Destroy]: Waiting for all threads to get freed...\r\n"));
+  for (const std::string& name : names)
+    EXPECT_TRUE(once(run.stderr_text(), "\"" + run.folder().file(name) + "\": not a regular file.\n"));
+}
+
+// Files that cannot grow past a size (RLIMIT_FSIZE: writes fail as on a full disk). An HTML log head
+// that cannot be written ends start-up with an error naming the file; later, the first failed write
+// of each log is said once on standard error with its name, and the show runs on.
+TEST(Robustness, FailedLogWritesAreReportedOnceWithTheFileName) {
+  for (const long limit : {205L, 25000L}) {  // 205: the style sheet (201 bytes) fits, the head (209) not
+    StarlaceRun run;
+    if (run.windows_program()) GTEST_SKIP() << "file size limits are POSIX";
+    run.limit_file_size(limit);
+    const std::string too_large = "\". File too large\n";
+    if (limit == 205) {
+      EXPECT_FALSE(run.start());
+      EXPECT_EQ(run.wait_exit(kEndWithin), 1);
+      EXPECT_TRUE(contains(run.stderr_text(), "EWriteError: Stream write error on file \"" +
+                                                  run.folder().file("log.html") + too_large));
+      continue;
+    }
+    ASSERT_TRUE(run.start()) << run.stderr_text();
+    run.keys(std::vector<std::string>(400, "ctrl+9"), 10);  // a warning each: no setup kind 8
+    run.key("Escape");
+    EXPECT_EQ(run.wait_exit(kEndWithin), 0) << run.stderr_text();
+    for (const char* name : {"log.txt", "log.html"})
+      EXPECT_TRUE(once(run.stderr_text(), "Could not write to the log \"" + run.folder().file(name) + too_large));
+  }
+}
+
+// "-h" naming one of the program's own logs is refused with a warning; the logs stay whole.
+TEST(Robustness, AHeapTraceNamedLikeALogIsRefused) {
+  StarlaceRun run;
+  ASSERT_TRUE(run.start({"-h", "log.html"})) << run.stderr_text();
+  EXPECT_TRUE(contains(run.log(), "]: The heap-trace file 'log.html' is the log '")) << run.log();
+  quit_normally(run);
+  EXPECT_EQ(run.html_log().rfind("<html><head>", 0), 0u);
 }
 
 }  // namespace

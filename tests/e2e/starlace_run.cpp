@@ -1,10 +1,12 @@
 #include "tests/e2e/starlace_run.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -81,6 +83,11 @@ bool StarlaceRun::start(const std::vector<std::string>& args) {
     const char* lsan = getenv("LSAN_OPTIONS");
     setenv("LSAN_OPTIONS", (std::string(lsan ? lsan : "") + ":exitcode=0:abort_on_error=1").c_str(), 1);
     setenv("LP_NUM_THREADS", "2", 1);
+    if (file_size_limit_ > 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{static_cast<rlim_t>(file_size_limit_), static_cast<rlim_t>(file_size_limit_)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     std::vector<std::string> all = {program_};
     if (!launcher_.empty()) all.insert(all.begin(), launcher_);
     all.insert(all.end(), args.begin(), args.end());

@@ -65,6 +65,9 @@ class StarlaceRun {
   // The log lines of the program's clock, in order (the last may be only the start of a line).
   std::vector<std::string> clock_log_lines() const;
   std::string window_id() const { return window_; }
+  // Limits the size of every file the program writes (RLIMIT_FSIZE; a write beyond it fails with
+  // EFBIG instead of ending the program). 0: no limit.
+  void limit_file_size(long bytes) { file_size_limit_ = bytes; }
 
  private:
   TempDir dir_;
@@ -74,6 +77,7 @@ class StarlaceRun {
   pid_t pid_ = -1;
   int exit_status_ = -1;  // once the program has ended
   std::string window_;
+  long file_size_limit_ = 0;
 };
 
 // Runs a shell command with DISPLAY set; returns its standard output.

@@ -27,19 +27,20 @@ TEST(Logger, TextLinesAndHtmlRowsPerLevel) {
   logs.log->Log(lmetInfo, "i", "A.B");
   logs.log->Log(lmetglInfo, "g", "A.B");
   logs.log->Log(lmetHint, "h", "A.B");
-  logs.log->Log(lmetWarning, "w <b>&", "");
+  logs.log->Log(lmetWarning, "w <b>&\"", "");
   logs.log->Log(lmetError, "e", "A.B");
   logs.log->Log(lmetFatal, "f", "A.B");
   logs.log->Log(static_cast<TlmEntryType>(9), "u", "A.B");
   EXPECT_EQ(logs.text(),
-            "[Debug@A.B]: d\r\n[Info@A.B]: i\r\n[glInfo@A.B]: g\r\n[Hint@A.B]: h\r\n[Warning]: w <b>&\r\n"
+            "[Debug@A.B]: d\r\n[Info@A.B]: i\r\n[glInfo@A.B]: g\r\n[Hint@A.B]: h\r\n[Warning]: w <b>&\"\r\n"
             "[Error@A.B]: e\r\n[Fatal@A.B]: f\r\n[Unknown@A.B]: u\r\n");
   const std::string html = logs.html();
   const std::string row = "<tr><td><font color=\"";
   EXPECT_NE(html.find(row + "#000000\"><i>Debug</i></font></td><td>A.B</td><td>d</td></tr>"), std::string::npos);
   EXPECT_NE(html.find(row + "#000000\">Info</font></td><td>A.B</td><td>i</td></tr>"), std::string::npos);
   EXPECT_NE(html.find(row + "#000000\"><i>glInfo</i></font>"), std::string::npos);
-  EXPECT_NE(html.find(row + "#FF7F00\">Warning</font></td><td><i>Global</i></td><td>w <b>&</td></tr>"),
+  // Message text is escaped in the HTML log (it may quote song files); the text log keeps it as is.
+  EXPECT_NE(html.find(row + "#FF7F00\">Warning</font></td><td><i>Global</i></td><td>w &lt;b&gt;&amp;&quot;</td></tr>"),
             std::string::npos);
   EXPECT_NE(html.find(row + "#FF0000\">Error</font>"), std::string::npos);
   EXPECT_NE(html.find(row + "#FF0000\"><b>Fatal</b></font>"), std::string::npos);
@@ -119,6 +120,10 @@ TEST(Logger, ExceptionEntriesNormaliseTheirContext) {
             "[Error@S]: Exception occured Exception class = EListError; Message = List index (5) out of bounds\r\n");
   EXPECT_NE(logs.html().find("<b>Exception occured during initialization:</b><br/>Exception class: EListError<br/>"
                              "Message: List index (5) out of bounds"),
+            std::string::npos);
+  const EReadError markup("Unexpected '<' in \"<script>\"");
+  logs.log->LogException(lmetError, &markup, "S", "");
+  EXPECT_NE(logs.html().find("<br/>Message: Unexpected '&lt;' in &quot;&lt;script&gt;&quot;</td></tr>"),
             std::string::npos);
 }
 

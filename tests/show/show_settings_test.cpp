@@ -2,6 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "tests/framework/captured_log.h"
 #include "tests/support/os.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,6 +38,45 @@ TEST(ShowSettings, APipeInPlaceOfTheFileGivesTheDefaultsWithoutWaiting) {
   TempDir dir;
   if (!make_pipe(dir.file("settings.ini"))) GTEST_SKIP() << "no named pipes in this file system";
   EXPECT_EQ(ReadShowIniSettings(dir.file("settings.ini")).Width, 640);
+}
+
+#ifndef _WIN32
+// A file swapped for a pipe after any check by name never holds the reader: the open does not
+// wait, and what it opened is checked.
+TEST(ShowSettings, AFileSwappedForAPipeNeverHoldsTheReader) {
+  TempDir dir;
+  if (!make_pipe(dir.file("pipe"))) GTEST_SKIP() << "no named pipes in this file system";
+  dir.write("regular", "[video]\nwidth=800\n");
+  const std::string ini = dir.file("settings.ini"), next = dir.file("next");
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    for (int i = 0; !stop; ++i) {
+      ::link(dir.file(i % 2 ? "pipe" : "regular").c_str(), next.c_str());
+      ::rename(next.c_str(), ini.c_str());  // replaces the name in one step
+    }
+  });
+  auto reads = std::async(std::launch::async, [&] {
+    for (int i = 0; i < 20000; ++i) ReadShowIniSettings(ini);
+  });
+  EXPECT_EQ(reads.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "a read waited on the pipe";
+  stop = true;
+  swapper.join();
+  // A reader held by the pipe is let go by a writer that comes and leaves, so the test can end.
+  while (reads.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    const int writer = ::open(dir.file("pipe").c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  }
+}
+#endif
+
+TEST(ShowSettings, AnAudioLagThatIsNotUsedIsLoggedWithTheValueUsed) {
+  CapturedLog log;
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=1e9\n").AudioLag, 0.25);
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=-60\nlag=nan\n").AudioLag, -60.0);  // -60: the far end of the range
+  const std::string warning = "[Warning@TFirework.LoadSettings]: Audio lag '";
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                             warning + "1e9' is not a number of seconds from -60.00 to 60.00; using 0.25.",
+                             warning + "nan' is not a number of seconds from -60.00 to 60.00; using -60.00."}));
 }
 
 TEST(ShowSettings, ValueRules) {
