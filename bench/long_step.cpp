@@ -4,6 +4,8 @@
 // per second through the recording GL (recording off), as the show's frame drives them. Reports, per
 // case, the time of the skipping step and the worst engine frame in the 3 s after it, and the most
 // particles alive. Drawing by the real GL driver comes on top (measured end to end).
+// Two hostile scripts for comparison: a rocket whose path is not a number, and a million fountains
+// set up at once.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -11,12 +13,14 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include "engine/context.h"
 #include "engine/effect_manager.h"
 #include "engine/frustum.h"
 #include "framework/fs_manager.h"
 #include "framework/random.h"
+#include "framework/streams.h"
 #include "show/firework.h"
 #include "show/firework_catalogue.h"
 #include "show/song_parser.h"
@@ -34,7 +38,8 @@ double seconds_since(Clock::time_point t0) { return std::chrono::duration<double
 
 // The show's data as its start-up builds it, without textures and sound.
 struct Show {
-  Show() {
+  // The bundled song's scripts, or the given script text instead.
+  explicit Show(const std::string* text = nullptr) {
     fs.SetModDir(STARLACE_DATA_DIR "/");
     firework = std::make_unique<TkzFirework>();
     TKZ_Context& context = firework->Context();
@@ -49,8 +54,15 @@ struct Show {
     manager.AddEffect(firework.get(), false);
     script = std::make_unique<TSongScript>(firework.get());
     TSongDataParser parser;
-    parser.ParseFile("songs/bbb/melody.txt", fs, *script, false);
-    parser.ParseFile("songs/bbb/guitar.txt", fs, *script, true);
+    if (text != nullptr) {
+      TMemoryStream stream;
+      stream.WriteString(*text);
+      stream.SetPosition(0);
+      parser.ParseStream(stream, *script, false);
+    } else {
+      parser.ParseFile("songs/bbb/melody.txt", fs, *script, false);
+      parser.ParseFile("songs/bbb/guitar.txt", fs, *script, true);
+    }
     script->Prepare();
   }
 
@@ -182,6 +194,38 @@ void BM_SongWithoutSkip(benchmark::State& state) {
   state.counters["most_particles"] = most;
 }
 BENCHMARK(BM_SongWithoutSkip)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The worst frame and the most particles of the first `seconds` of a script played from Return.
+void PlayScript(benchmark::State& state, const std::string& text, double seconds) {
+  Setting setting;
+  double worst_frame = 0.0;
+  uint32_t most = 0;
+  for (auto _ : state) {
+    RandSeed(11u);
+    Show show(&text);
+    show.play();
+    while (show.song_time < seconds) {
+      worst_frame = std::max(worst_frame, show.frame(kFrame));
+      most = std::max(most, show.firework->Context().GetParticleCount());
+    }
+  }
+  state.counters["worst_frame_ms"] = worst_frame * 1e3;
+  state.counters["most_particles"] = most;
+}
+
+// A rocket whose position is not a number: its path length is not a number either.
+void BM_RocketWithoutAPlace(benchmark::State& state) {
+  PlayScript(state, "0 launch(0, (NaN, 0, 0), (0, 10, 0), 1);", 3.0);
+}
+BENCHMARK(BM_RocketWithoutAPlace)->Iterations(1)->Unit(benchmark::kSecond);
+
+// A million fountains set up at 0: the frame that carries them out is the worst.
+void BM_MillionSetupsAtOnce(benchmark::State& state) {
+  std::string text;
+  for (int i = 0; i < 1000000; ++i) text += "0 setup(0, (0, 0, 0), 5);\n";
+  PlayScript(state, text, 1.0);
+}
+BENCHMARK(BM_MillionSetupsAtOnce)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

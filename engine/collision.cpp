@@ -14,8 +14,9 @@ std::atomic<uint64_t> g_index_generations{0};
 
 // x mod m for any sign of x: FaceVertexCount is a public field, and a count set below 0 from
 // outside must still pick one of the three vertex slots (the face emitter wraps the same way).
-int32_t wrap(int32_t x, int32_t m) {
-  const int32_t r = x % m;
+// 64-bit, so that the count's neighbours (count - 1 of the lowest count) are worked out exactly.
+int32_t wrap(int64_t x, int32_t m) {
+  const auto r = static_cast<int32_t>(x % m);
   return r < 0 ? r + m : r;
 }
 }  // namespace
@@ -115,7 +116,7 @@ void TKZ_CollisionTree::AddFace(const TKZ_Vectorf3& v) {
       break;
     case 1:  // triangle strip: the newest vertex, then the two before it
       s[m] = P;
-      if (count >= 2) AddFaceOf(s[m], s[wrap(count - 1, 3)], s[wrap(count - 2, 3)]);
+      if (count >= 2) AddFaceOf(s[m], s[wrap(int64_t{count} - 1, 3)], s[wrap(int64_t{count} - 2, 3)]);
       break;
     case 2:  // quads
       if (count == 3) {
@@ -130,7 +131,7 @@ void TKZ_CollisionTree::AddFace(const TKZ_Vectorf3& v) {
       if (count == 0) {
         s[0] = P;
       } else {
-        s[wrap(count - 1, 2) + 1] = P;
+        s[wrap(int64_t{count} - 1, 2) + 1] = P;
       }
       if (count >= 2) AddFaceOf(P, s[wrap(count, 2) + 1], s[0]);
       break;

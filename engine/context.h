@@ -248,12 +248,14 @@ class TKZ_Context {
   // Scratch of the sorted walk: the particles it has stepped so far, in walk order, with their
   // camera distances; and the same list as the last sorted walk left it, the first LastSortedCount
   // entries of LastSorted, which tells the next walk what to fetch ahead (see ProcessParticles).
+  // Both have room for every live particle, so the sort that ends the walk allocates nothing.
   struct SortedParticle {
     int32_t Index;
     float Distance;
   };
-  // Puts the stepped particles, listed in walk order, in the depth order of the chain.
-  static void order_front(SortedParticle* front, size_t count);
+  // Puts the stepped particles, listed in walk order in `front`, in the depth order of the chain,
+  // using `spare` (room for as many) as the other half of a merge; returns the one that holds them.
+  static SortedParticle* order_front(SortedParticle* front, SortedParticle* spare, size_t count);
   std::vector<SortedParticle> SortedFront;
   std::vector<SortedParticle> LastSorted;
   size_t LastSortedCount = 0;

@@ -48,14 +48,38 @@ KZ_ALWAYS_INLINE void prefetch_bones(const TKZ_ListNode& node) {
 // Puts the particles, listed in the order the walk stepped them, in the order that moving each
 // towards the head right after its step leaves them: each goes just behind the last of those before
 // it whose distance is not greater than its own, or to the head when there is none. That is a
-// stable sort by distance.
-void TKZ_Context::order_front(SortedParticle* front, size_t count) {
-  for (size_t i = 1; i < count; ++i) {
-    if (front[i - 1].Distance <= front[i].Distance) continue;
-    std::stable_sort(front, front + count,
-                     [](const SortedParticle& a, const SortedParticle& b) { return a.Distance < b.Distance; });
-    return;
+// stable sort by distance: a merge sort between the two buffers the context keeps, as the library's
+// stable sort would take a buffer from the heap at every call.
+TKZ_Context::SortedParticle* TKZ_Context::order_front(SortedParticle* front, SortedParticle* spare, size_t count) {
+  const auto nearer = [](const SortedParticle& a, const SortedParticle& b) { return a.Distance < b.Distance; };
+  size_t in_order = 1;
+  while (in_order < count && !nearer(front[in_order], front[in_order - 1])) ++in_order;
+  if (in_order >= count) return front;
+  // Short runs by insertion, then runs merged pairwise, back and forth between the buffers.
+  constexpr size_t kRun = 32;
+  for (size_t begin = 0; begin < count; begin += kRun) {
+    const size_t end = std::min(count, begin + kRun);
+    for (size_t i = begin + 1; i < end; ++i) {
+      const SortedParticle item = front[i];
+      size_t j = i;
+      for (; j > begin && nearer(item, front[j - 1]); --j) front[j] = front[j - 1];
+      front[j] = item;
+    }
   }
+  SortedParticle* from = front;
+  SortedParticle* to = spare;
+  for (size_t width = kRun; width < count; width *= 2) {
+    for (size_t begin = 0; begin < count; begin += 2 * width) {
+      const size_t middle = std::min(count, begin + width);
+      const size_t end = std::min(count, begin + 2 * width);
+      if (middle == end || !nearer(from[middle], from[middle - 1]))
+        std::copy(from + begin, from + end, to + begin);
+      else
+        std::merge(from + begin, from + middle, from + middle, from + end, to + begin, nearer);
+    }
+    std::swap(from, to);
+  }
+  return from;
 }
 
 // What one Process hands down to every particle.
@@ -154,6 +178,7 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
   if (sort) {
     try {
       if (SortedFront.size() < list.Count) SortedFront.resize(list.Count);
+      if (LastSorted.size() < list.Count) LastSorted.resize(list.Count);
       front = SortedFront.data();
     } catch (const std::bad_alloc&) {
       // Without the room the sort walks the links and measures at each comparison.
@@ -240,7 +265,8 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
     }
   }
   if (front) {
-    order_front(front, front_size);
+    // The order the walk fetched ahead by is not needed any more: its buffer takes part in the sort.
+    front = order_front(front, LastSorted.data(), front_size);
     // The chain is now the stepped particles alone: link them in their new order.
     for (size_t i = 0; i < front_size; ++i) {
       list.Links[static_cast<size_t>(front[i].Index)] = {i > 0 ? front[i - 1].Index : -1,
@@ -248,7 +274,7 @@ uint32_t TKZ_Context::ProcessParticles(const Walk& walk, void* write, uint32_t f
     }
     list.First = front_size > 0 ? front[0].Index : -1;
     list.Last = front_size > 0 ? front[front_size - 1].Index : -1;
-    std::swap(SortedFront, LastSorted);
+    if (front == SortedFront.data()) std::swap(SortedFront, LastSorted);
     LastSortedCount = front_size;
   }
   return written;

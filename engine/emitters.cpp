@@ -23,8 +23,9 @@ float clamp_unit(float v) {
 }
 
 // x mod m for any sign of x, so a count written from outside cannot index below a slot array.
-int32_t wrap(int32_t x, int32_t m) {
-  const int32_t r = x % m;
+// 64-bit, so that the count's neighbours (i - 1 of the lowest count) are worked out exactly.
+int32_t wrap(int64_t x, int32_t m) {
+  const auto r = static_cast<int32_t>(x % m);
   return r < 0 ? r + m : r;
 }
 
@@ -579,10 +580,10 @@ void TKZU_FaceEmitter::AddVertex(const TKZ_Vectorf3& v) {
       break;
     case kzuFaceStrip:
       s[wrap(i, 3)] = v;
-      if (i > 1) AddFace(s[wrap(i, 3)], s[wrap(i - 1, 3)], s[wrap(i - 2, 3)]);
+      if (i > 1) AddFace(s[wrap(i, 3)], s[wrap(int64_t{i} - 1, 3)], s[wrap(int64_t{i} - 2, 3)]);
       break;
     case kzuFaceQuads:
-      if (i < 1 || wrap(i + 1, 4) != 0) {
+      if (i < 1 || wrap(int64_t{i} + 1, 4) != 0) {
         s[wrap(i, 3)] = v;
       } else {
         AddFace(v, s[0], s[2]);
@@ -594,14 +595,15 @@ void TKZU_FaceEmitter::AddVertex(const TKZ_Vectorf3& v) {
       if (i == 0) {
         s[0] = v;
       } else {
-        s[wrap(i - 1, 2) + 1] = v;
-        if (i > 1) AddFace(s[wrap(i - 1, 2) + 1], s[wrap(i, 2) + 1], s[0]);
+        s[wrap(int64_t{i} - 1, 2) + 1] = v;
+        if (i > 1) AddFace(s[wrap(int64_t{i} - 1, 2) + 1], s[wrap(i, 2) + 1], s[0]);
       }
       break;
     default:
       return;
   }
-  ++VertexCount;
+  // Only the count's remainders by 2, 3 and 4 matter, so keep it from overflowing.
+  VertexCount = VertexCount >= 1000000000 ? VertexCount - 999999996 + 1 : VertexCount + 1;
 }
 
 void TKZU_FaceEmitter::AddFace(const TKZ_Vectorf3& p, const TKZ_Vectorf3& q, const TKZ_Vectorf3& r) {

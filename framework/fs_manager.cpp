@@ -49,6 +49,12 @@ std::string with_trailing_delimiter(const std::string& dir) {
 
 bool valid_priority(TfsMountPriority priority) { return priority >= mpBase && priority <= mpDebug; }
 
+// Room for one more element, growing geometrically; may throw, and then changes nothing.
+template <typename T>
+void reserve_one_more(std::vector<T>& list) {
+  if (list.size() == list.capacity()) list.reserve(list.empty() ? 4 : 2 * list.size());
+}
+
 bool is_known_mode(uint16_t mode) {
   return mode == fmOpenRead || mode == fmOpenWrite || mode == fmOpenReadWrite || mode == fmCreate;
 }
@@ -277,8 +283,14 @@ bool TfsManager::Mount(TfsMount* Mount, TfsMountPriority Priority) {
     return false;
   }
   ScopedLock lock(FMountMutex);
-  if (!HoldsMount(Mount)) FOwned.emplace_back(Mount);
-  FMounts[Priority].push_back(Mount);
+  auto& list = FMounts[Priority];
+  const bool owned = HoldsMount(Mount);
+  // Room in both lists before either changes: when an allocation fails, Mount throws and the mount
+  // stays the caller's.
+  if (!owned) reserve_one_more(FOwned);
+  reserve_one_more(list);
+  if (!owned) FOwned.emplace_back(Mount);
+  list.push_back(Mount);
   return true;
 }
 

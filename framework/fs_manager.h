@@ -116,7 +116,8 @@ class TfsManager {
   TfsManager(const TfsManager&) = delete;
   TfsManager& operator=(const TfsManager&) = delete;
 
-  // On true the manager owns the mount; on false (null mount, mpModDir) it stays with the caller.
+  // On true the manager owns the mount; on false (null mount, mpModDir), or when it throws for want
+  // of memory, the mount stays with the caller and no list holds it.
   // A mount may be mounted more than once, in one list or several; it is still freed only once.
   bool Mount(TfsMount* Mount, TfsMountPriority Priority);
   bool IsMounted(TfsMount* Mount, TfsMountPriority Priority);

@@ -8,7 +8,8 @@ build="${1:-$here/build-i386}"
 [ "$#" -gt 0 ] && shift
 
 # The multilib compiler and the i386 runtime libraries; the SDL 1.2 headers come from the amd64
-# -dev packages that scripts/setup.sh installs (the i386 -dev packages cannot sit beside them).
+# -dev packages that scripts/setup.sh installs (the i386 -dev packages cannot sit beside them), and
+# so do the fonts the text layer's tests read (fonts are the same for every architecture).
 packages=(
   g++-multilib file
   libsdl1.2debian:i386 libsdl-mixer1.2:i386 libsdl-ttf2.0-0:i386 libsdl-image1.2:i386

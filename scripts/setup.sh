@@ -12,7 +12,8 @@ packages=(
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri libglx-mesa0 libglu1-mesa mesa-utils
   xvfb xauth xdotool x11-apps imagemagick
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libinih-dev libpng-dev libfreetype-dev libvorbis-dev libogg-dev fonts-dejavu-core
+  libinih-dev libpng-dev libfreetype-dev libvorbis-dev libogg-dev
+  fonts-dejavu-core fonts-dejavu-extra fonts-liberation fonts-freefont-ttf
 )
 
 "$here/scripts/install-packages.sh" "${packages[@]}"

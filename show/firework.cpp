@@ -131,7 +131,13 @@ void TkzFireworkAmmoParticleNode::AmmoParticleStep(PKZ_ParticleData AParticle, T
   double& acc = EnsureAccumulator(*Firework_, *AParticle);
   // The step's path, pointing backwards.
   const TKZ_Vectorf3 d = KZ_SubVectorf3(AParticle->OldPosition, AParticle->Position);
-  acc += KZ_LengthVectorf3(d);
+  const float length = KZ_LengthVectorf3(d);
+  // A path that is not a number or has no end has no places along it: nothing to spawn or carry.
+  if (!std::isfinite(length)) {
+    acc = 0.0;
+    return;
+  }
+  acc += length;
   // A step size not above 0 would never use the path up.
   if (!(TrailStepSize > 0.0) || acc < TrailStepSize) return;
 
@@ -143,7 +149,7 @@ void TkzFireworkAmmoParticleNode::AmmoParticleStep(PKZ_ParticleData AParticle, T
     n = static_cast<int64_t>(std::floor(steps));
   } else {
     // A path far longer than any frame's: the children are spread evenly over the same stretch,
-    // and the path is used up (an endless one too). A full effect spawns none.
+    // and the path is used up. A full effect spawns none.
     n = Firework_->Full() ? 0 : TkzFirework::kMostTrailSpawnsPerStep;
     inc *= std::floor(steps) / static_cast<double>(n);
     used = 0.0;
@@ -252,6 +258,8 @@ void TkzFirework::Setup(int32_t kind, const TKZ_Vectorf3& location, double lifeT
   if (kind < 0 || static_cast<size_t>(kind) >= SpawnerNodes_.size())
     throw EFireworkKindError(
         Format("Setup kind %d out of bounds (%d setup kinds)", kind, static_cast<int32_t>(SpawnerNodes_.size())));
+  // Fountains count against the effect's limit like every other particle.
+  if (Full()) return;
   TkzFireworkAmmoSpawnerNode* node = SpawnerNodes_[static_cast<size_t>(kind)].get();
   const TKZ_Vectorf3 at = location;
   TemplateNode_ = nullptr;

@@ -163,7 +163,8 @@ class TkzFirework : public TKZU_Effect, public SongScriptTarget {
   // greatest life time. An unknown kind raises EFireworkKindError and adds nothing.
   void Launch(int32_t kind, const TKZ_Vectorf3& position, const TKZ_Vectorf3& velocity, double lifeTime) override;
   // One spawner particle of setup kind `kind` at `location`, living lifeTime seconds. An unknown kind
-  // raises EFireworkKindError and adds nothing. Not to be called while the context walks its particles.
+  // raises EFireworkKindError and adds nothing; a full effect adds nothing either. Not to be called while
+  // the context walks its particles.
   void Setup(int32_t kind, const TKZ_Vectorf3& location, double lifeTime) override;
   // Removes every particle and resets the context; the next launch loads its kind afresh.
   void ClearParticles();
@@ -200,7 +201,7 @@ class TkzFirework : public TKZU_Effect, public SongScriptTarget {
   TKZ_AppearanceModel& SpawnerAppearance() const { return *SpawnerAppearance_; }
 
   // Bounds that keep a frame's work finite however long the step (a skip, a stalled machine) or
-  // however many launches: the particles alive and queued together, beyond which new ones are
+  // however many launches and setups: the particles alive and queued together, beyond which new ones are
   // dropped; and the trail children one particle spawns in one step, beyond which they are spread
   // over its path more thinly. An ordinary show stays far below both.
   static constexpr uint32_t kMostParticles = 50000;

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 namespace fs = std::filesystem;
 
 size_t Screenshot::bright_pixels(int threshold) const {
@@ -61,6 +63,8 @@ StarlaceRun::~StarlaceRun() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
+  const std::string reports = sanitizer_reports();
+  if (!reports.empty()) ADD_FAILURE() << "sanitizer reports of the program:\n" << reports;
 }
 
 bool StarlaceRun::start(const std::vector<std::string>& args) {
@@ -72,8 +76,10 @@ bool StarlaceRun::start(const std::vector<std::string>& args) {
     std::freopen("stderr.txt", "w", stderr);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     // Under the leak checker, leaks inside the GL driver that is unloaded at exit cannot be
-    // attributed or suppressed; report every leak but judge only those through our sources.
-    if (const char* lsan = getenv("LSAN_OPTIONS")) setenv("LSAN_OPTIONS", (std::string(lsan) + ":exitcode=0").c_str(), 1);
+    // attributed or suppressed; report every leak but judge only those through our sources. The
+    // exit code is common to every sanitizer, so a memory error aborts instead of exiting with it.
+    const char* lsan = getenv("LSAN_OPTIONS");
+    setenv("LSAN_OPTIONS", (std::string(lsan ? lsan : "") + ":exitcode=0:abort_on_error=1").c_str(), 1);
     setenv("LP_NUM_THREADS", "2", 1);
     std::vector<std::string> all = {program_};
     if (!launcher_.empty()) all.insert(all.begin(), launcher_);
@@ -205,6 +211,21 @@ std::string StarlaceRun::own_leaks() const {
     if (block.find(STARLACE_SOURCE_DIR) != std::string::npos) found += block + "\n";
   }
   return found;
+}
+
+std::string StarlaceRun::sanitizer_reports() const {
+  // A report runs from its first line to the next empty line (a stack trace ends with one).
+  const std::string err = stderr_text();
+  std::string found;
+  for (const char* mark : {"ERROR: AddressSanitizer", "runtime error:"}) {
+    for (size_t at = err.find(mark); at != std::string::npos; at = err.find(mark, at + 1)) {
+      const size_t line = err.rfind('\n', at);
+      const size_t begin = line == std::string::npos ? 0 : line + 1;
+      const size_t end = err.find("\n\n", at);
+      found += err.substr(begin, end == std::string::npos ? std::string::npos : end - begin) + "\n";
+    }
+  }
+  return found + own_leaks();
 }
 
 bool StarlaceRun::running() {

@@ -58,6 +58,9 @@ class StarlaceRun {
   std::string stderr_text() const { return dir_.read("stderr.txt"); }
   // Leak reports (sanitizer builds) whose stack passes through the project's own sources.
   std::string own_leaks() const;
+  // Memory errors and undefined behaviour (sanitizer builds) that the program reported, and its own
+  // leaks; a run that has any fails its test when the run is destroyed.
+  std::string sanitizer_reports() const;
   const Xvfb& display() const { return xvfb_; }
   // The Windows program: it reads the performance counter instead of gettimeofday.
   bool windows_program() const;

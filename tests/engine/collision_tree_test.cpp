@@ -2,6 +2,7 @@
 // beside the particle contexts that list it.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -302,6 +303,11 @@ TEST(CollisionTree, FacesFromListsStripsQuadsAndFans) {
     tree.AddFace(s);
     EXPECT_EQ(tree.FaceVertices[1], s) << mode;
     EXPECT_EQ(tree.FaceVertexCount, -4) << mode;
+    // The lowest count too, without overflow: -2^31 is 1 mod 3, and a fan's -2^31 - 1 is 1 mod 2.
+    tree.FaceVertexCount = std::numeric_limits<int32_t>::min();
+    tree.AddFace(t);
+    EXPECT_EQ(tree.FaceVertices[mode == 3 ? 2 : 1], t) << mode;
+    EXPECT_EQ(tree.FaceVertexCount, std::numeric_limits<int32_t>::min() + 1) << mode;
   }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -12,6 +13,30 @@
 #include "engine/magnets.h"
 #include "engine/vertex_storage.h"
 #include "tests/support/fake_gl.h"
+
+// Every operator new of this program is counted, so that a test can tell that a frame allocates nothing.
+namespace {
+size_t g_allocations = 0;
+}  // namespace
+// The replacements pair malloc with free themselves; GCC cannot see that through the operators.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t size) {
+  ++g_allocations;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  ++g_allocations;
+  return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -625,6 +650,32 @@ TEST_F(StepTest, TrailsFollowTheParticle) {
   EXPECT_EQ(p.Trail[0].TexCoords[1], (TKZ_Vectorf2{1, 0}));
   EXPECT_GT(p.Trail[3].TexCoords[0][1], p.Trail[1].TexCoords[0][1]);
   EXPECT_EQ(ctx.GetVertexArray().Count, 12u);  // 4 per bone pair
+}
+
+TEST_F(StepTest, SteadySortedFramesWithTrailsAllocateNothing) {
+  fake.recording = false;
+  ctx.Enable(kzcDepthSort);
+  ctx.Enable(kzcTrails);
+  ctx.SetTrailLength(4);
+  ctx.Disable(kzcFrustumCulling);
+  uint32_t seed = 7;
+  auto next = [&] { return static_cast<float>((seed = seed * 1103515245u + 12345u) >> 20) / 4096.0f - 0.5f; };
+  for (int i = 0; i < 2000; ++i) {
+    ctx.SetTemplateVelocity(next(), next(), next());
+    ctx.EmitParticle(10 * next(), 10 * next(), 10 * next());
+  }
+  // A camera that moves through the cloud, so that every frame finds the chain out of order.
+  auto frame = [&](int n) {
+    fake.modelview[12] = static_cast<float>(n % 40) * 0.5f - 10;
+    fake.modelview[14] = static_cast<float>(n % 7) - 3;
+    ctx.Process(0.02f);
+  };
+  for (int n = 0; n < 20; ++n) frame(n);
+  const size_t before = g_allocations;
+  for (int n = 20; n < 320; ++n) frame(n);
+  EXPECT_EQ(g_allocations - before, 0u);
+  EXPECT_EQ(ctx.GetParticleCount(), 2000u);
+  EXPECT_EQ(TKZ_GetLastError(), 0u);
 }
 
 namespace {

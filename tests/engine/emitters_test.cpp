@@ -335,6 +335,19 @@ TEST_F(EmitterTest, FacesFromPrimitivesAreFilledByArea) {
   EXPECT_TRUE(e.Faces[0].Vertex == v[2] && e.Faces[0].Edge1 == KZ_SubVectorf3(v[1], v[2]));
   EXPECT_TRUE(e.Faces[1].Vertex == v[3] && e.Faces[1].Edge2 == KZ_SubVectorf3(v[0], v[2]));
   EXPECT_TRUE(feed(9, 6) == 0u && e.VertexCount == 0);
+  // Counts set at either end wrap round without overflow, keeping their remainders by 2, 3 and 4.
+  for (int32_t mode : {kzuFaceStrip, kzuFaceQuads, kzuFaceFan}) {
+    e.ResetDefaults();
+    e.BeginFaces(mode);
+    e.VertexCount = std::numeric_limits<int32_t>::min();
+    e.AddVertex(v[1]);
+    EXPECT_TRUE(e.Faces.empty() && e.VertexCount == std::numeric_limits<int32_t>::min() + 1) << mode;
+    e.VertexCount = std::numeric_limits<int32_t>::max();
+    e.AddVertex(v[2]);  // 2^31 - 1: a strip's or fan's face, a quad's last vertex
+    EXPECT_EQ(e.Faces.size(), mode == kzuFaceQuads ? 2u : 1u) << mode;
+    // Past a quad the count starts again; else it keeps 2^31's remainders (2^31 mod 12 is 8).
+    EXPECT_TRUE(mode == kzuFaceQuads ? e.VertexCount == 0 : e.VertexCount > 1 && e.VertexCount % 12 == 8) << mode;
+  }
 
   e.ResetDefaults();
   e.AddFace({0, 0, 0}, {3, 0, 0}, {3, 4, 0});

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/framework/captured_log.h"
+#include "tests/framework/failing_allocation.h"
 #include "framework/sdl_manager.h"
 #include "framework/streams.h"
 #include "tests/framework/fs_test_support.h"
@@ -149,6 +150,32 @@ TEST_F(FsFixture, AMountInSeveralListsIsFreedOnce) {
   delete returned;
   fs.UnmountAll();
   EXPECT_EQ(calls, (Calls{"free:twice", "free:freed", "kept:f", "free:returned", "free:kept"}));
+}
+
+// Each allocation of Mount fails in turn: a Mount that throws leaves the mount with the caller.
+TEST_F(FsFixture, AMountThatCannotBeListedStaysTheCallers) {
+  for (int nth = 1;; ++nth) {
+    ASSERT_LT(nth, 10) << "Mount never succeeded";
+    auto* mount = new RecordingMount("m", &calls);
+    bool threw = false;
+    {
+      TfsManager owner;
+      try {
+        FailingAllocation fail(nth);
+        owner.Mount(mount, mpBase);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+      EXPECT_EQ(owner.IsMounted(mount, mpBase), !threw) << nth;
+    }
+    EXPECT_EQ(calls, threw ? Calls{} : Calls{"free:m"}) << nth;
+    if (!threw) {
+      EXPECT_GT(nth, 2);  // a fresh manager grows both of its lists
+      break;
+    }
+    if (calls.empty()) delete mount;
+    calls.clear();
+  }
 }
 
 TEST_F(FsFixture, ReleaseTakesTheMountOutFromTheTopAndFreesOnlyAnUnheldOne) {

@@ -4,6 +4,7 @@
 #include <SDL/SDL_image.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
 
 #include <cstring>
 #include <memory>
@@ -219,6 +220,11 @@ std::string png_file(int colour_type, int depth, int w, int h, std::vector<uint8
     }
   }
   png_write_image(png, row_pointers.data());
+  png_text comment{};  // after the image data: a chunk the decoders have no use for
+  comment.compression = PNG_TEXT_COMPRESSION_NONE;
+  comment.key = const_cast<char*>("Comment");
+  comment.text = const_cast<char*>("made by the test");
+  png_set_text(png, info, &comment, 1);
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return out;
@@ -376,4 +382,29 @@ TEST(ImageLayer, ImagesTooWideForAnSdlSurfaceAreRefused) {
   rw = SDL_RWFromConstMem(png.data(), int(png.size()));
   EXPECT_EQ(starlace_IMG_Load_RW(rw, 1), nullptr);
   EXPECT_STREQ(IMG_GetError(), "Image too large");
+}
+
+TEST(ImageLayer, HeadersClaimingHugeSizesAreRefusedCheaply) {
+  // A 44-byte PNG whose text chunk claims 2 GiB: refused without taking the memory it claims.
+  std::string png = png_file(PNG_COLOR_TYPE_RGB, 8, 1, 1).substr(0, 33);  // signature and IHDR
+  png += std::string("\x7F\xFF\xFF\xFF" "tEXt" "a\0b", 11);
+  ASSERT_EQ(png.size(), 44u);
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  EXPECT_EQ(starlace_IMG_Load_RW(SDL_RWFromConstMem(png.data(), int(png.size())), 1), nullptr);
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "peak memory grew by that many KiB";
+
+  // A top-down BMP of 2^31 rows: SDL's loader gives a negative height.
+  TempDir dir;
+  SDL_Surface* source = SDL_CreateRGBSurface(0, 8, 2, 24, 0xFF0000, 0xFF00, 0xFF, 0);
+  ASSERT_EQ(SDL_SaveBMP(source, dir.file("tall.bmp").c_str()), 0);
+  SDL_FreeSurface(source);
+  std::string bmp = read_file(dir.file("tall.bmp"));
+  bmp.replace(22, 4, std::string("\0\0\0\x80", 4));
+  SDL_RWops* rw = SDL_RWFromConstMem(bmp.data(), int(bmp.size()));
+  EXPECT_EQ(starlace_IMG_Load_RW(rw, 0), nullptr);
+  EXPECT_STREQ(IMG_GetError(), "Image too large");
+  EXPECT_EQ(SDL_RWtell(rw), 0);
+  SDL_RWclose(rw);
 }

@@ -42,27 +42,52 @@ struct Fonts {
 Uint8 alpha_at(const SDL_Surface* s, int x, int y) {
   return static_cast<Uint8>(*reinterpret_cast<const Uint32*>(static_cast<const Uint8*>(s->pixels) + y * s->pitch + x * 4) >> 24);
 }
+long ink(const SDL_Surface* s) {  // the sum of alpha
+  long sum = 0;
+  for (int y = 0; y < s->h; ++y)
+    for (int x = 0; x < s->w; ++x) sum += alpha_at(s, x, y);
+  return sum;
+}
 }  // namespace
 
+// Sizes of strings with glyphs reaching left of the pen and below the descent, in every style
+// combination, on fonts of three families (fonts-dejavu-core, fonts-dejavu-extra, fonts-liberation,
+// fonts-freefont-ttf): the rendered surface too has SDL_ttf's size and keeps the ink.
 TEST_F(TextLayer, MetricsStylesAndSizesEqualSdlTtfs) {
-  const char* const texts[] = {"Hello, World", "AVATAR Wave To", "gjpqy|", "Grüße, ½ €", "i"};
-  for (int size : {8, 10, 16, 23}) {
-    Fonts f(kDejaVu, size);
-    ASSERT_TRUE(f.real && f.own) << size;
-    EXPECT_EQ(starlace_TTF_FontHeight(f.own), TTF_FontHeight(f.real)) << size;
-    for (int style : {TTF_STYLE_NORMAL, TTF_STYLE_BOLD, TTF_STYLE_ITALIC, TTF_STYLE_UNDERLINE,
-                      TTF_STYLE_BOLD | TTF_STYLE_ITALIC | TTF_STYLE_UNDERLINE}) {
-      f.style(style);
-      EXPECT_EQ(starlace_TTF_GetFontStyle(f.own), style);
-      for (const char* text : texts) {
-        int rw = -1, rh = -1, ow = -2, oh = -2;
-        ASSERT_EQ(TTF_SizeUTF8(f.real, text, &rw, &rh), 0);
-        EXPECT_EQ(starlace_TTF_SizeUTF8(f.own, text, &ow, &oh), 0);
-        EXPECT_EQ(ow, rw) << text << " size " << size << " style " << style;
-        EXPECT_EQ(oh, rh) << text << " size " << size << " style " << style;
+  const char* const fonts[] = {kDejaVu,
+                               "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Italic.ttf",
+                               "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf",
+                               "/usr/share/fonts/truetype/liberation/LiberationSerif-Italic.ttf",
+                               "/usr/share/fonts/truetype/freefont/FreeSans.ttf",
+                               "/usr/share/fonts/truetype/freefont/FreeSerifItalic.ttf"};
+  const char* const texts[] = {"Hello, World", "AVATAR Wave To", "gjpqy|[]{}", "j_",
+                               "Grüße, ½ €",   "i",              "ƒ(x) Ǫ",     "W"};
+  const SDL_Color white{255, 255, 255, 0};
+  for (const char* file : fonts)
+    for (int size : {8, 10, 16, 23, 48}) {
+      Fonts f(file, size);
+      ASSERT_TRUE(f.real && f.own) << file << " " << size << " (is its Debian package installed?)";
+      EXPECT_EQ(starlace_TTF_FontHeight(f.own), TTF_FontHeight(f.real)) << file << " " << size;
+      for (int style = 0; style < 8; ++style) {  // every combination of bold, italic and underline
+        f.style(style);
+        EXPECT_EQ(starlace_TTF_GetFontStyle(f.own), TTF_GetFontStyle(f.real));
+        for (const char* text : texts) {
+          const std::string what = std::string(file) + " size " + std::to_string(size) + " style " +
+                                   std::to_string(style) + " \"" + text + "\"";
+          int rw = -1, rh = -1, ow = -2, oh = -2;
+          ASSERT_EQ(TTF_SizeUTF8(f.real, text, &rw, &rh), 0) << what;
+          EXPECT_EQ(starlace_TTF_SizeUTF8(f.own, text, &ow, &oh), 0) << what;
+          EXPECT_TRUE(ow == rw && oh == rh) << what << ": " << ow << "x" << oh << ", SDL_ttf " << rw << "x" << rh;
+          SDL_Surface* real = TTF_RenderUTF8_Blended(f.real, text, white);
+          SDL_Surface* own = starlace_TTF_RenderUTF8_Blended(f.own, text, white);
+          ASSERT_TRUE(real && own) << what;
+          EXPECT_TRUE(own->w == real->w && own->h == real->h) << what << ": surface " << own->w << "x" << own->h;
+          EXPECT_GE(ink(own) * 100, ink(real) * 97) << what << ": ink cut";
+          SDL_FreeSurface(real);
+          SDL_FreeSurface(own);
+        }
       }
     }
-  }
   // A bold face reports bold whatever is set, and is not emboldened again.
   Fonts bold(kDejaVuBold, 12);
   ASSERT_TRUE(bold.real && bold.own);
@@ -158,4 +183,43 @@ TEST_F(TextLayer, FailuresGiveSdlTtfsErrorTexts) {
   EXPECT_EQ(std::string(TTF_GetError()), uninitialised);
   EXPECT_EQ(SDL_RWseek(rw, 0, RW_SEEK_SET), 0);  // not taken over
   SDL_RWclose(rw);
+}
+
+TEST_F(TextLayer, StaleFontsFacesWithoutHeightAndOverlongLinesFailWithAnError) {
+  // After TTF_Quit a font's face is gone with its library: the calls fail as SDL_ttf's do.
+  starlace_TTF_Font* stale = starlace_TTF_OpenFont(kDejaVu, 12);
+  ASSERT_NE(stale, nullptr);
+  TTF_Quit();
+  starlace_TTF_Quit();
+  EXPECT_EQ(TTF_SizeUTF8(nullptr, "Hi", nullptr, nullptr), -1);
+  const std::string uninitialised = TTF_GetError();
+  int w = 0, h = 0;
+  EXPECT_EQ(starlace_TTF_SizeUTF8(stale, "Hi", &w, &h), -1);
+  EXPECT_EQ(std::string(TTF_GetError()), uninitialised);
+  EXPECT_EQ(starlace_TTF_RenderUTF8_Blended(stale, "Hi", SDL_Color{255, 255, 255, 0}), nullptr);
+  ASSERT_EQ(starlace_TTF_Init(), 0);  // a new library does not bring the face back
+  EXPECT_EQ(starlace_TTF_SizeUTF8(stale, "Hi", &w, &h), -1);
+  starlace_TTF_CloseFont(stale);
+
+  // A face whose hhea ascender is 0 and descender positive has a height of 0 or less at 12 points.
+  std::string font = read_file(kDejaVu);
+  const auto be16 = [&](size_t at) { return size_t(uint8_t(font[at])) << 8 | uint8_t(font[at + 1]); };
+  size_t hhea = 0;
+  for (size_t i = 0; i < be16(4); ++i)
+    if (font.compare(12 + 16 * i, 4, "hhea") == 0)
+      hhea = be16(12 + 16 * i + 8) << 16 | be16(12 + 16 * i + 10);
+  ASSERT_NE(hhea, 0u);
+  for (int descender : {100, 1000}) {
+    font[hhea + 4] = font[hhea + 5] = 0;
+    font[hhea + 6] = char(descender >> 8), font[hhea + 7] = char(descender & 0xFF);
+    EXPECT_EQ(starlace_TTF_OpenFontRW(SDL_RWFromConstMem(font.data(), int(font.size())), 1, 12), nullptr);
+    EXPECT_STREQ(TTF_GetError(), "Font has no usable height") << descender;
+  }
+
+  // Wider than an int at 65535 points.
+  starlace_TTF_Font* huge = starlace_TTF_OpenFont(kDejaVu, 65535);
+  ASSERT_NE(huge, nullptr);
+  EXPECT_EQ(starlace_TTF_SizeUTF8(huge, std::string(33200, 'W').c_str(), &w, &h), -1);
+  EXPECT_STREQ(TTF_GetError(), "Text too large");
+  starlace_TTF_CloseFont(huge);
 }

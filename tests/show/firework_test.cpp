@@ -133,21 +133,26 @@ TEST_F(FireworkTest, VeryLongPathsAndVeryManyParticlesStayBounded) {
   EXPECT_NEAR(Queued()[0]->Position[1], -1.0, 1e-3);
   EXPECT_NEAR(Queued()[most - 1]->Position[1], -1000.0, 1e-2);
   EXPECT_DOUBLE_EQ(Accumulator(p), 0.125);
-  // A path without end (a particle thrown to infinity) spawns no more and leaves nothing to carry.
-  p.OldPosition = p.Position;
-  p.Position = {0, std::numeric_limits<float>::infinity(), 0};
-  node->AmmoParticleStep(&p, &firework.Context());
-  EXPECT_EQ(Queued().size(), 2 * most);
-  EXPECT_EQ(Accumulator(p), 0.0);
+  // A path without end (a particle thrown to infinity) or not a number spawns nothing along it and
+  // leaves nothing to carry.
+  for (const float bad : {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
+    p.OldPosition = {0, 0, 0};
+    p.Position = {bad, 0, 0};
+    node->AmmoParticleStep(&p, &firework.Context());
+    EXPECT_EQ(Queued().size(), most) << bad;
+    EXPECT_EQ(Accumulator(p), 0.0) << bad;
+  }
   node->AmmoParticleRelease(&p, &firework.Context());
 
-  // Particles beyond the most, alive and queued together, are dropped, immediate or queued.
+  // Particles beyond the most, alive and queued together, are dropped, immediate, queued or fountains.
   firework.FlushActions();
   const TKZ_Vectorf3 at{0, 0, 0};
   while (firework.Context().GetParticleCount() + firework.ActionCache().size() < TkzFirework::kMostParticles)
     firework.AddParticle(node, at, at, firework.ActionCache().size() % 2 == 0, 1.0);
   firework.AddParticle(node, at, at, false, 1.0);
   firework.AddParticle(node, at, at, true, 1.0);
+  firework.AddSpawnerNode();
+  firework.Setup(0, at, 1.0);
   EXPECT_EQ(firework.Context().GetParticleCount() + firework.ActionCache().size(), TkzFirework::kMostParticles);
   // A full effect spawns no trail, and the path still counts as used.
   TKZ_ParticleData q;

@@ -217,13 +217,17 @@ TEST(SongScript, UnknownKindsAreLoggedAndSkippedWhileTheShowPlays) {
 TEST(SongScript, FilesLoadThroughTheFileSystemAndAppend) {
   TempDir dir;
   dir.write("songs/bbb/melody.txt", "3 launch(0, (0, 0, 0), NaN, 1);\r\n");
-  dir.write("songs/bbb/guitar.txt", "# guitar\n1 setup(0, (0, 0, 0), 1);");
+  dir.write("songs/bbb/guitar.txt", std::string("# guitar\n1 setup(0, (0, 0, 0), 1);\0 2 setup(0, (0, 0, 0), 1);", 61));
   TfsManager fs;
   fs.SetModDir(dir.path());
   TSongScript script(nullptr);
   TSongDataParser parser;
   parser.ParseFile("songs/bbb/melody.txt", fs, script, false);
-  parser.ParseFile("songs/bbb/guitar.txt", fs, script, true);
+  CapturedLog log;
+  parser.ParseFile("songs/bbb/guitar.txt", fs, script, true);  // read up to its NUL byte
+  EXPECT_EQ(log.Count(lmetWarning, "TSongDataParser.ParseStream",
+                      "songs/bbb/guitar.txt: text ends at a NUL byte at offset 34; the rest is ignored."),
+            1);
   parser.ParseFile("songs/bbb/missing.txt", fs, script, true);
   script.Prepare();
   EXPECT_EQ(Times(script), (std::vector<double>{1, 3}));

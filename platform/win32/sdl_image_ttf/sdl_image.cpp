@@ -81,6 +81,13 @@ bool png_decode(SDL_RWops* src, PngRead& r) {
   png_infop info = r.info;
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_read_fn(png, src, &png_read_rw);
+  // libpng only warns about a chunk longer than its limits, then allocates and clears what the chunk
+  // claims (gigabytes from a file of a few bytes). The decoder needs no chunk beyond IHDR, PLTE,
+  // tRNS, IDAT and IEND, so every other one is skipped unread, in small pieces; no chunk kept whole
+  // is larger than a palette (IDAT is streamed), and no row wider than an 8-bit surface's pitch.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_chunk_malloc_max(png, 3 * 256);
+  png_set_user_limits(png, 0xFFFF & ~3u, png_get_user_height_max(png));
   png_read_info(png, info);
   png_uint_32 width = 0, height = 0;
   int depth = 0, colour = 0, interlace = 0;
@@ -170,6 +177,22 @@ SDL_Surface* load_png(SDL_RWops* src) {
   if (r.surface) SDL_FreeSurface(r.surface);
   SDL_RWseek(src, start, RW_SEEK_SET);
   return nullptr;
+}
+
+// --- BMP ---
+
+// SDL's own loader, whose surface size is taken from the header as it stands: a height of INT_MIN
+// (a top-down image of 2^31 rows) comes back negative.
+SDL_Surface* load_bmp(SDL_RWops* src) {
+  const int start = SDL_RWtell(src);
+  SDL_Surface* image = SDL_LoadBMP_RW(src, 0);
+  if (image && !fits_surface(image->w, image->h, image->format->BytesPerPixel)) {
+    SDL_FreeSurface(image);
+    SDL_SetError("Image too large");
+    SDL_RWseek(src, start, RW_SEEK_SET);
+    return nullptr;
+  }
+  return image;
 }
 
 // --- TGA ---
@@ -319,7 +342,7 @@ SDL_Surface* IMG(IMG_LoadTyped_RW)(SDL_RWops* src, int freesrc, const char* type
   } else if (starts_with(src, "\x89PNG", 4)) {
     image = load_png(src);
   } else if (starts_with(src, "BM", 2)) {
-    image = SDL_LoadBMP_RW(src, 0);
+    image = load_bmp(src);
   } else {
     SDL_SetError("Unsupported image format");
   }

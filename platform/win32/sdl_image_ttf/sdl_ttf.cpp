@@ -4,6 +4,8 @@
 //   up to whole pixels, and the height is ascent - descent + 1 (the baseline row);
 // - each glyph occupies the box from its bearing (rounded down) over its hinted width (rounded up);
 //   the pen moves by the advance (rounded up) plus the kerning (rounded down);
+// - a line is as wide as its glyphs reach, left of the first pen position too, and as high as the
+//   font or down to its lowest glyph's bottom, whichever is more;
 // - synthetic bold widens each glyph by ppem / 10 pixels, smearing its coverage rightwards by as
 //   many pixels (each pass adds a pixel's left neighbour, up to full cover), and moves the pen on as
 //   much; synthetic italic shears the outline by 0.207 of the font height over its height and widens
@@ -15,6 +17,7 @@
 #include FT_OUTLINE_H
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -140,14 +143,19 @@ int coverage(const FT_Bitmap& b, int x, int y) {
 int underline_top(const Font* font) { return font->ascent - font->underline_offset - 1; }
 
 // Walks the glyphs of `text` in pen order; `each` gets the glyph and its pen position. False when a
-// glyph cannot be loaded (the error is set).
+// glyph cannot be loaded or the pen runs past what an int holds (the error is set). The pen is wide
+// so that a long line at a large size cannot wrap round.
 template <class Each>
 bool layout(Font* font, const char* text, bool render, Each each) {
   const bool kerning = FT_HAS_KERNING(font->face);
   FT_UInt previous = 0;
-  int pen = 0;
+  long long pen = 0;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p) {
+    if (pen > INT_MAX || pen < INT_MIN) {
+      SDL_SetError("Text too large");
+      return false;
+    }
     const uint32_t cp = next_code_point(p);
     if (cp == 0xFEFF || cp == 0xFFFE) continue;  // byte-order marks take no room
     Glyph g;
@@ -159,7 +167,7 @@ bool layout(Font* font, const char* text, bool render, Each each) {
     if (kerning && previous && g.index) {
       FT_Vector delta{0, 0};
       FT_Get_Kerning(font->face, previous, g.index, FT_KERNING_DEFAULT, &delta);
-      pen += int(delta.x >> 6);
+      pen += delta.x >> 6;
     }
     each(g, pen);
     pen += g.advance;
@@ -169,24 +177,46 @@ bool layout(Font* font, const char* text, bool render, Each each) {
   return true;
 }
 
-bool text_size(Font* font, const char* text, int& w, int& h) {
-  int right = 0;
-  const bool ok = layout(font, text, false, [&](const Glyph& g, int pen) {
+// The box of the line: from the leftmost reach of any glyph (left of the pen: a negative `left`)
+// to the rightmost, and from the top of the font down to the font's height or the lowest glyph's
+// bottom, whichever is lower, so no glyph is cut.
+bool text_size(Font* font, const char* text, int& w, int& h, int* left = nullptr) {
+  long long least_x = 0, most_x = 0;
+  int least_y = 0;
+  const bool ok = layout(font, text, false, [&](const Glyph& g, long long pen) {
     const int bold = synthetic(font, TTF_STYLE_BOLD) ? font->bold_extra : 0;
-    right = std::max(right, pen + bold + std::max(g.advance, g.maxx));
+    least_x = std::min(least_x, pen + g.minx);
+    most_x = std::max(most_x, pen + bold + std::max(g.advance, g.maxx));
+    least_y = std::min(least_y, g.miny);
   });
   if (!ok) return false;
-  w = right;
-  h = font->height;
+  if (most_x - least_x > INT_MAX) {
+    SDL_SetError("Text too large");
+    return false;
+  }
+  w = int(most_x - least_x);
+  h = std::max(font->height, font->ascent - least_y);
   if (font->style & TTF_STYLE_UNDERLINE)
     h = std::max(h, underline_top(font) + font->underline_height);
+  if (left) *left = int(least_x);
   return true;
 }
 
-bool check_font(const Font* font) {
-  if (font) return true;
-  SDL_SetError("Passed a NULL pointer");
-  return false;
+// A font whose FreeType library went with TTF_Quit has lost its face: it can only be closed.
+bool check_font(const Font* font, const char* text) {
+  if (g_init_count == 0) {
+    SDL_SetError("Library not initialized");
+    return false;
+  }
+  if (!font || !text) {
+    SDL_SetError("Passed a NULL pointer");
+    return false;
+  }
+  if (font->library != g_library_number) {
+    SDL_SetError("Font was opened before the last TTF_Quit");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -276,6 +306,12 @@ Font* TTF(TTF_OpenFontRW)(SDL_RWops* src, int freesrc, int ptsize) {
     font->underline_height = 1;
   }
   font->height = font->ascent - font->descent + 1;
+  // Italic shears by the height and lines are laid out by it: a face that claims none is broken.
+  if (font->height <= 0) {
+    SDL_SetError("Font has no usable height");
+    TTF(TTF_CloseFont)(font);
+    return nullptr;
+  }
   if (font->underline_height < 1) font->underline_height = 1;
   if (face->style_flags & FT_STYLE_FLAG_BOLD) font->face_style |= TTF_STYLE_BOLD;
   if (face->style_flags & FT_STYLE_FLAG_ITALIC) font->face_style |= TTF_STYLE_ITALIC;
@@ -307,20 +343,16 @@ int TTF(TTF_GetFontStyle)(const Font* font) { return font ? font->style : TTF_ST
 int TTF(TTF_FontHeight)(const Font* font) { return font ? font->height : 0; }
 
 int TTF(TTF_SizeUTF8)(Font* font, const char* text, int* w, int* h) {
-  if (!check_font(font) || !text) {
-    if (!text) SDL_SetError("Passed a NULL pointer");
-    return -1;
-  }
   int width = 0, height = 0;
-  if (!text_size(font, text, width, height)) return -1;
+  if (!check_font(font, text) || !text_size(font, text, width, height)) return -1;
   if (w) *w = width;
   if (h) *h = height;
   return 0;
 }
 
 SDL_Surface* TTF(TTF_RenderUTF8_Blended)(Font* font, const char* text, SDL_Color fg) {
-  int width = 0, height = 0;
-  if (TTF(TTF_SizeUTF8)(font, text, &width, &height) < 0) return nullptr;
+  int width = 0, height = 0, least_x = 0;
+  if (!check_font(font, text) || !text_size(font, text, width, height, &least_x)) return nullptr;
   if (width == 0) {
     SDL_SetError("Text has zero width");
     return nullptr;
@@ -336,15 +368,11 @@ SDL_Surface* TTF(TTF_RenderUTF8_Blended)(Font* font, const char* text, SDL_Color
     const int old = int(*px >> 24);
     *px = colour | (Uint32(std::max(old, std::min(alpha, 255))) << 24);  // overlapping glyphs: the larger
   };
-  bool first = true;
-  int shift = 0;
   std::vector<int> row;  // one row of a glyph's coverage
-  const bool ok = layout(font, text, true, [&](const Glyph& g, int pen) {
-    // A first glyph reaching left of the pen moves the whole line right instead of being cut.
-    if (first && g.minx < 0) shift = -g.minx;
-    first = false;
+  const bool ok = layout(font, text, true, [&](const Glyph& g, long long pen) {
+    // Glyphs reaching left of the line's start move the whole line right instead of being cut.
     const FT_Bitmap& b = font->face->glyph->bitmap;
-    const int left = shift + pen + g.minx;
+    const int left = int(pen - least_x) + g.minx;
     const int top = font->ascent - g.maxy;
     const int extra = synthetic(font, TTF_STYLE_BOLD) ? font->bold_extra : 0;
     const int columns = std::min(int(b.width) + extra, g.maxx - g.minx);
