@@ -21,7 +21,7 @@ fi
 
 # The host's compiler and libraries build the data generators (the build runs no Windows program).
 "$here/scripts/install-packages.sh" build-essential cmake pkg-config libpng-dev libvorbis-dev libogg-dev \
-  fonts-dejavu-core
+  fonts-dejavu-core file
 if [ "$STARLACE_RUNS_I386" = 1 ]; then
   "$here/scripts/install-packages.sh" wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 \
     xvfb xauth xdotool x11-apps util-linux
@@ -40,6 +40,9 @@ echo "== Windows: build (mingw-w64)"
 cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/platform/windows-i686/toolchain.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DSTARLACE_WERROR=ON -DSTARLACE_BENCH=OFF -DSTARLACE_HOST_E2E="$host_e2e" >/dev/null
 cmake --build "$build" -j"$jobs"
+if command -v file >/dev/null; then
+  file "$build/show/starlace.exe" "$build/tools/host/make_song" | sed "s|$here/||"
+fi
 if [ "$STARLACE_RUNS_I386" = 0 ]; then
   echo "== Windows: program checks (no wine needed)"
   ctest --test-dir "$build" -R '^windows_program$' --output-on-failure
