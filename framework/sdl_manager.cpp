@@ -1,6 +1,5 @@
 #include "framework/sdl_manager.h"
 
-#include <csignal>
 #include <cstdio>
 
 #include "framework/format.h"
@@ -9,6 +8,7 @@
 #include "framework/sdl_lock.h"
 #include "platform/clock.h"
 #include "platform/program_path.h"
+#include "platform/quit_signal.h"
 
 std::string ApplicationPath;
 
@@ -22,20 +22,13 @@ double clock_diff(double later, double earlier) {
   return d;
 }
 
-// Set by SIGINT or SIGTERM; the frame loop turns it into Quit, so that a program asked to end by
-// a signal shuts down as on Escape and keeps its logs whole.
-volatile std::sig_atomic_t g_quit_signal = 0;
-
-extern "C" void on_quit_signal(int) { g_quit_signal = 1; }
-
 }  // namespace
 
-void install_quit_signal_handlers() {
-  std::signal(SIGINT, on_quit_signal);
-  std::signal(SIGTERM, on_quit_signal);
-}
+// The frame loop turns a quit signal into Quit, so that a program asked to end by a signal shuts
+// down as on Escape and keeps its logs whole.
+void install_quit_signal_handlers() { platform::watch_quit_signals(); }
 
-bool quit_signal_received() { return g_quit_signal != 0; }
+bool quit_signal_received() { return platform::quit_requested(); }
 
 TsdlApplicationVersion MakeApplicationVersion(uint16_t Major, uint16_t Minor, uint16_t Build,
                                               TsdlApplicationVersionStatus Status) {
@@ -234,7 +227,8 @@ void TsdlApplication::RunApp() {
   GlobalLogFile->SetEchoToConsole(true);
   GlobalLogFile->Log(lmetInfo, GetName() + " " + GetVersionString() + " starting up.", kRunApp);
   InitTimer();
-  // In place of SDL's own (which queues a quit event, and may find the queue full).
+  // Before any thread starts, so that only this thread ever takes the quit signals. SDL's own
+  // handler (which queues a quit event, and may find the queue full) then never runs.
   install_quit_signal_handlers();
 
   try {

@@ -82,8 +82,8 @@ class TsdlSettings {
 // A descendant that overrides DoneData, DoneQuorl or DoneSDL calls DoneAll() in its own destructor:
 // C++ no longer dispatches to the descendant's overrides once the base destructor runs. The base
 // destructor's DoneAll then finds nothing left to undo.
-// SIGINT and SIGTERM ask the running application to quit: RunApp installs the handlers, and every
-// pass of the frame loop calls Quit once one of them has arrived.
+// SIGINT and SIGTERM ask the running application to quit: RunApp reserves them for its own thread
+// before starting any other, and every pass of the frame loop calls Quit once one has arrived.
 void install_quit_signal_handlers();
 bool quit_signal_received();
 

@@ -16,6 +16,12 @@ if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-ar
   $sudo_cmd dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"
-# Another apt run (an unattended upgrade, a parallel set-up) may hold the lock for a while.
-$sudo_cmd apt-get -o DPkg::Lock::Timeout=900 update -qq || true
+# Another apt run (an unattended upgrade, a parallel set-up) may hold the locks for a while. The
+# install lock is waited for by apt itself; the package lists' lock is not, so the update is tried
+# again until it gets through (a new architecture has no lists until then).
+for attempt in $(seq 90); do
+  $sudo_cmd apt-get -o DPkg::Lock::Timeout=900 update -qq && break
+  [ "$attempt" = 90 ] && echo "install-packages: apt-get update kept failing; trying the install anyway" >&2
+  sleep 10
+done
 $sudo_cmd apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"

@@ -11,7 +11,7 @@ build="${1:-$here/build-i386}"
 # -dev packages that scripts/setup.sh installs (the i386 -dev packages cannot sit beside them), and
 # so do the fonts the text layer's tests read (fonts are the same for every architecture).
 packages=(
-  g++-multilib
+  g++-multilib file
   libsdl1.2debian:i386 libsdl-mixer1.2:i386 libsdl-ttf2.0-0:i386 libsdl-image1.2:i386
   libgl1:i386 libglu1-mesa:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386
   libgtest-dev:i386 libinih-dev:i386 libpng-dev:i386 libvorbis-dev:i386 libogg-dev:i386 libfreetype-dev:i386

@@ -1,7 +1,13 @@
 # 32-bit (i386) Linux build on an amd64 Debian host: g++ -m32 against the i386 runtime libraries.
 #   cmake -S . -B build-i386 -DCMAKE_TOOLCHAIN_FILE=platform/linux-i386/toolchain.cmake -DSTARLACE_BENCH=OFF
-# CMAKE_SYSTEM_NAME stays unset on purpose: the build is then not a cross build, so the data
-# generators it makes run as ordinary build steps and ctest runs the test programs directly.
+# CMAKE_SYSTEM_NAME stays unset on purpose: find rules and ctest stay those of a native build. The
+# data generators are built for the host and run from there (a kernel may run no 32-bit program).
+# With STARLACE_I386_EMULATOR (e.g. qemu-i386) ctest starts every test program through it, and the
+# end-to-end driver starts the program through it too.
+set(STARLACE_HOST_GENERATORS ON CACHE BOOL "Build the data generators with the host's compiler and run those")
+if(STARLACE_I386_EMULATOR)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${STARLACE_I386_EMULATOR})
+endif()
 
 # SSE arithmetic keeps float results equal to the 64-bit build's (x87 would hold 80-bit
 # intermediates and round differently).

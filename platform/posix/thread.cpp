@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/quit_signal.h"
 #include "platform/thread_os.h"
 
 namespace platform {
@@ -15,6 +16,8 @@ struct StartArgs {
 };
 
 void* trampoline(void* p) {
+  // Whatever thread started this one, the quit signals are for the frame loop's thread only.
+  block_quit_signals();
   StartArgs args = *static_cast<StartArgs*>(p);
   delete static_cast<StartArgs*>(p);
   args.entry(args.arg);

@@ -1,6 +1,6 @@
 # 32-bit Windows (i686-w64-mingw32, POSIX threads), linked statically against the libraries that
-# scripts/build-windows-deps.sh puts into one prefix. Programs the build or ctest runs go through
-# wine (wine-run.sh).
+# scripts/build-windows-deps.sh puts into one prefix. The build runs no Windows program (the data
+# generators are built for the host); the programs ctest runs go through wine (wine-run.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(STARLACE_WINDOWS_HOST i686-w64-mingw32)

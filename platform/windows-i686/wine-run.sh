@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs a Windows program of the cross build under wine: the build's data generators, ctest's test
-# programs and the end-to-end runs of starlace.exe. Exits with the program's own status.
+# Runs a Windows program of the cross build under wine: ctest's test programs and the end-to-end
+# runs of starlace.exe. Exits with the program's own status.
 #
 # The wine prefix is $WINEPREFIX, or build-windows/wine beside this repository's build folders. A
 # missing prefix is created once (under a lock, so parallel first runs do not race) and the

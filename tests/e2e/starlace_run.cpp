@@ -184,8 +184,18 @@ Screenshot StarlaceRun::screenshot() const {
   return shot;
 }
 
+double StarlaceRun::time_factor() {
+  // An emulated run (a 32-bit program under qemu) is several times slower; its test stage says
+  // by how much, and every wait grows by that factor.
+  static const double factor = [] {
+    const double f = std::atof(from_env("STARLACE_TIME_FACTOR", "1").c_str());
+    return f >= 1 && f <= 100 ? f : 1.0;
+  }();
+  return factor;
+}
+
 bool StarlaceRun::wait_for(const std::function<bool()>& pred, double seconds) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * time_factor());
   while (std::chrono::steady_clock::now() < end) {
     if (pred()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -236,7 +246,7 @@ bool StarlaceRun::running() {
 
 int StarlaceRun::wait_exit(double seconds) {
   if (pid_ <= 0) return exit_status_;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * time_factor());
   int status = 0;
   while (std::chrono::steady_clock::now() < end) {
     const pid_t r = waitpid(pid_, &status, WNOHANG);

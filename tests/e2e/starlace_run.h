@@ -42,6 +42,8 @@ class StarlaceRun {
   void key(const std::string& name);
   Screenshot screenshot() const;
   // Waits until pred holds, polling; false on time-out.
+  // Waits are in seconds of a native run; STARLACE_TIME_FACTOR (1 to 100) stretches them all.
+  static double time_factor();
   static bool wait_for(const std::function<bool()>& pred, double seconds);
   // Waits for the program to end; returns its exit status, or -1 on time-out (then kills it).
   int wait_exit(double seconds);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <deque>
@@ -11,6 +14,7 @@
 #include "framework/helpers.h"
 #include "framework/log_manager.h"
 #include "platform/clock.h"
+#include "platform/thread.h"
 #include "tests/support/app_folder.h"
 #include "tests/support/os.h"
 #include "tests/support/temp_dir.h"
@@ -95,7 +99,28 @@ TEST(FrameLoop, RendersOnlyWhenAHundredthOfASecondHasPassed) {
   EXPECT_DOUBLE_EQ(app.last_frame_time(), 0.01);
 }
 
-// Two passes with the signal raised between them; exits 0 when the second pass quit (and, as after
+#ifndef _WIN32
+// Sends the signal to the whole process from a thread of the program's own, and notes whether
+// that thread has the quit signals blocked (only the frame loop's thread may take them).
+class SignalSender : public platform::Thread {
+ public:
+  explicit SignalSender(int signal_number) : platform::Thread(0), signal_number_(signal_number) {}
+  bool blocked = false;
+
+ protected:
+  void Execute() override {
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    blocked = sigismember(&mask, SIGINT) == 1 && sigismember(&mask, SIGTERM) == 1;
+    kill(getpid(), signal_number_);
+  }
+
+ private:
+  int signal_number_;
+};
+#endif
+
+// Two passes with the signal sent between them; exits 0 when the second pass quit (and, as after
 // Escape, still ran its frame) and the first did not.
 [[noreturn]] void run_passes_around_signal(int signal_number) {
   TestApp app;
@@ -103,7 +128,14 @@ TEST(FrameLoop, RendersOnlyWhenAHundredthOfASecondHasPassed) {
   FakeClock clock{0.0, 0.02, 0.02, 0.03, 0.03, 1.0, 1.02, 1.02, 1.03, 1.03};
   app.pass(0.0);
   if (app.IsTerminated()) std::exit(2);
+#ifdef _WIN32
   std::raise(signal_number);  // handled: the process goes on
+#else
+  SignalSender sender(signal_number);  // the process goes on: the signal waits for the next pass
+  sender.Resume();
+  sender.WaitFor();
+  if (!sender.blocked) std::exit(4);
+#endif
   app.pass(1.0);
   std::exit(app.IsTerminated() && app.frames.size() == 2 ? 0 : 3);
 }

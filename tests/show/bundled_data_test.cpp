@@ -258,6 +258,9 @@ INSTANTIATE_TEST_SUITE_P(Song, BundledScript, ::testing::Values("melody.txt", "g
 // ---------------------------------------------------------------------------------------------
 
 TEST(BundledData, GeneratorsMakeTheSameBytesAgain) {
+#ifndef STARLACE_MAKE_SONG
+  GTEST_SKIP() << "this build's data comes from host-built generators; the host build checks them";
+#else
   TempDir dir;
   ASSERT_EQ(std::system((std::string(STARLACE_MAKE_SONG) + " " + dir.path() + "bbb > /dev/null").c_str()), 0);
   ASSERT_EQ(std::system((std::string(STARLACE_MAKE_PARTICLES) + " " + dir.path() + "particles.png").c_str()), 0);
@@ -267,6 +270,7 @@ TEST(BundledData, GeneratorsMakeTheSameBytesAgain) {
     EXPECT_TRUE(again == read_file(kSong + name)) << name << " differs from the built one";
   }
   EXPECT_TRUE(dir.read("particles.png") == read_file(kData + "tex/particles.png"));
+#endif
 }
 
 }  // namespace

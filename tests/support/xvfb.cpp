@@ -33,6 +33,11 @@ Xvfb::Xvfb() {
   }
   pid_ = fork();
   if (pid_ == 0) {
+    // A test that ran the application has the quit signals blocked, and exec keeps the mask: the
+    // server must still end on SIGTERM.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     close(fds[0]);
     const std::string fd = std::to_string(fds[1]);
     const int devnull = open("/dev/null", O_WRONLY);
