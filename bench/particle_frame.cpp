@@ -19,32 +19,8 @@
 #include "engine/frustum.h"
 #include "engine/vertex_storage.h"
 #include "framework/random.h"
+#include "tests/support/allocation_hooks.h"  // counts every operator new of the program
 #include "tests/support/fake_gl.h"
-
-// ---- Every operator new of the program is counted ----
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}  // namespace
-
-// The replacements pair malloc with free themselves; GCC cannot see that through the operators.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -153,7 +129,7 @@ void RunFrames(benchmark::State& state, bool churn, bool depth_sort = true) {
     // Into steady state: the storage has its size, the order its shape (with churn: slots reused).
     for (int i = 0; i < (churn ? 300 : 30); ++i) frame();
 
-    const uint64_t allocations_before = g_allocations.load();
+    const uint64_t allocations_before = allocation_count();
     uint64_t written = 0;
     uint64_t births = 0;
     for (auto _ : state) {
@@ -161,7 +137,7 @@ void RunFrames(benchmark::State& state, bool churn, bool depth_sort = true) {
       written += ctx.GetVertexArray().Count;
       births += show.deaths;
     }
-    const uint64_t allocations = g_allocations.load() - allocations_before;
+    const uint64_t allocations = allocation_count() - allocations_before;
     const double frames = static_cast<double>(state.iterations());
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(count));
     // Seconds per particle per frame (printed with an SI prefix: "120n" is 120 ns).

@@ -12,31 +12,8 @@
 #include "engine/frustum.h"
 #include "engine/magnets.h"
 #include "engine/vertex_storage.h"
+#include "tests/support/allocation_hooks.h"
 #include "tests/support/fake_gl.h"
-
-// Every operator new of this program is counted, so that a test can tell that a frame allocates nothing.
-namespace {
-size_t g_allocations = 0;
-}  // namespace
-// The replacements pair malloc with free themselves; GCC cannot see that through the operators.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-  ++g_allocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  ++g_allocations;
-  return std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -671,9 +648,9 @@ TEST_F(StepTest, SteadySortedFramesWithTrailsAllocateNothing) {
     ctx.Process(0.02f);
   };
   for (int n = 0; n < 20; ++n) frame(n);
-  const size_t before = g_allocations;
+  const uint64_t before = allocation_count();
   for (int n = 20; n < 320; ++n) frame(n);
-  EXPECT_EQ(g_allocations - before, 0u);
+  EXPECT_EQ(allocation_count() - before, 0u);
   EXPECT_EQ(ctx.GetParticleCount(), 2000u);
   EXPECT_EQ(TKZ_GetLastError(), 0u);
 }

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "tests/framework/captured_log.h"
-#include "tests/framework/failing_allocation.h"
+#include "tests/support/allocation_hooks.h"
 #include "framework/sdl_manager.h"
 #include "framework/streams.h"
 #include "tests/framework/fs_test_support.h"

@@ -1,13 +1,17 @@
-#include "tests/framework/failing_allocation.h"
+#include "tests/support/allocation_hooks.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
+std::atomic<uint64_t> g_allocations{0};
+
 // Allocations on this thread up to and including the failing one; 0 when none is to fail.
 thread_local int t_until_failure = 0;
 
 void* allocate(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
   if (t_until_failure > 0 && --t_until_failure == 0) throw std::bad_alloc();
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
@@ -21,6 +25,8 @@ void* allocate_or_null(std::size_t size) noexcept {
   }
 }
 }  // namespace
+
+uint64_t allocation_count() { return g_allocations.load(); }
 
 FailingAllocation::FailingAllocation(int nth) { t_until_failure = nth; }
 FailingAllocation::~FailingAllocation() { t_until_failure = 0; }
