@@ -18,6 +18,11 @@ gcc -m32 -o "$probe/probe" "$probe/probe.c"
 status=0
 "$probe/probe" 2>"$probe/err" || status=$?
 if [ "$status" = 42 ]; then
+  # A binfmt_misc handler (qemu-user-binfmt) runs them too, but wine does not work through it.
+  if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+    echo "32-bit x86 programs: this machine runs them only through qemu's binfmt_misc handler"
+    exit 1
+  fi
   echo "32-bit x86 programs: this machine runs them natively"
   exit 0
 fi
