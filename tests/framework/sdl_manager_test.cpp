@@ -102,21 +102,16 @@ TEST(FrameLoop, RendersOnlyWhenAHundredthOfASecondHasPassed) {
 #ifndef _WIN32
 // Sends the signal to the whole process from a thread of the program's own, and notes whether
 // that thread has the quit signals blocked (only the frame loop's thread may take them).
-class SignalSender : public platform::Thread {
- public:
-  explicit SignalSender(int signal_number) : platform::Thread(0), signal_number_(signal_number) {}
-  bool blocked = false;
-
- protected:
+struct SignalSender : platform::Thread {
+  explicit SignalSender(int signal_number) : platform::Thread(0), signal_number(signal_number) {}
   void Execute() override {
     sigset_t mask;
     pthread_sigmask(SIG_BLOCK, nullptr, &mask);
     blocked = sigismember(&mask, SIGINT) == 1 && sigismember(&mask, SIGTERM) == 1;
-    kill(getpid(), signal_number_);
+    kill(getpid(), signal_number);
   }
-
- private:
-  int signal_number_;
+  int signal_number;
+  bool blocked = false;
 };
 #endif
 

@@ -40,6 +40,14 @@ class FireworkTest : public ::testing::Test {
     return added;
   }
 
+  // A kind that leaves one child every 0.25 along its path.
+  TkzFireworkAmmoParticleNode* TrailNode() {
+    TkzFireworkAmmoParticleNode* node = firework.AddAmmoNode();
+    node->TrailStepSize = 0.25;
+    Rule(node->TrailSpawn(), 1, 1, 0, 0, 0, 0);
+    return node;
+  }
+
   static double Accumulator(const TKZ_ParticleData& p) { return *static_cast<const double*>(p.UserData); }
 
   FakeGL fake;
@@ -91,9 +99,7 @@ TEST_F(FireworkTest, SpreadAroundTheParentsDirection) {
 }
 
 TEST_F(FireworkTest, TrailStepsCarryTheRestOfThePath) {
-  TkzFireworkAmmoParticleNode* node = firework.AddAmmoNode();
-  node->TrailStepSize = 0.25;
-  Rule(node->TrailSpawn(), 1, 1, 0, 0, 0, 0);
+  TkzFireworkAmmoParticleNode* node = TrailNode();
   TKZ_ParticleData p;
   p.OldPosition = {0, 0, 0};
   p.Position = {0, 0.625f, 0};  // 2.5 steps in one step
@@ -120,9 +126,7 @@ TEST_F(FireworkTest, TrailStepsCarryTheRestOfThePath) {
 }
 
 TEST_F(FireworkTest, VeryLongPathsAndVeryManyParticlesStayBounded) {
-  TkzFireworkAmmoParticleNode* node = firework.AddAmmoNode();
-  node->TrailStepSize = 0.25;
-  Rule(node->TrailSpawn(), 1, 1, 0, 0, 0, 0);
+  TkzFireworkAmmoParticleNode* node = TrailNode();
   TKZ_ParticleData p;
   // 4000.5 step sizes in one step: the most children, spread evenly over the 4000 steps' stretch.
   p.OldPosition = {0, 0, 0};
