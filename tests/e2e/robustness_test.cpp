@@ -170,7 +170,7 @@ TEST(Robustness, FailedLogWritesAreReportedOnceWithTheFileName) {
     }
     ASSERT_TRUE(run.start()) << run.stderr_text();
     // A warning per key (no setup kind 8) until both logs are full, then more that fail too. A
-    // slow run drops keys when its event queue overflows, so no fixed count is enough.
+    // slow run can lose keys (its event queue overflows), so no fixed count is enough.
     const auto full = [&] { return std::min(run.log().size(), run.html_log().size()) >= size_t(limit); };
     const std::vector<std::string> warnings(50, "ctrl+9");
     for (int batch = 0; batch < 40 && !StarlaceRun::wait_for(full, 0.5); ++batch) run.keys(warnings, 10);
