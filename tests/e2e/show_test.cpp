@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "tests/e2e/starlace_run.h"
 
@@ -103,8 +104,15 @@ TEST(Show, ReturnPlaysTheBundledShowSpaceFreezesBackspaceClears) {
   ASSERT_TRUE(StarlaceRun::wait_for([&] { return bright(run); }, kPatience)) << "no fireworks after Return";
 
   run.key("space");
-  ASSERT_TRUE(StarlaceRun::wait_for([&] { return bright(run); }, kPatience));
-  const Screenshot a = run.screenshot();
+  // The pause takes hold at the next frame, which a slow run may be late to draw.
+  Screenshot a;
+  ASSERT_TRUE(StarlaceRun::wait_for(
+      [&] {
+        const Screenshot before = std::move(a);
+        a = run.screenshot();
+        return a.bright_pixels() >= 20 && a.same_as(before);
+      },
+      kPatience));
   StarlaceRun::wait_for([] { return false; }, 1.0);
   const Screenshot b = run.screenshot();
   EXPECT_TRUE(a.same_as(b)) << "the picture must stand still while paused";
