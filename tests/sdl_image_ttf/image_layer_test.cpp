@@ -407,4 +407,12 @@ TEST(ImageLayer, HeadersClaimingHugeSizesAreRefusedCheaply) {
   EXPECT_STREQ(IMG_GetError(), "Image too large");
   EXPECT_EQ(SDL_RWtell(rw), 0);
   SDL_RWclose(rw);
+
+  // Depths SDL's loader takes without holding them: 12 bits, and 63745 (a byte keeps 1 of it).
+  for (const int depth : {12, 63745}) {
+    bmp = read_file(dir.file("tall.bmp"));
+    bmp[28] = char(depth & 0xFF), bmp[29] = char(depth >> 8);
+    EXPECT_EQ(starlace_IMG_Load_RW(SDL_RWFromConstMem(bmp.data(), int(bmp.size())), 1), nullptr) << depth;
+    EXPECT_EQ(std::string(IMG_GetError()), std::to_string(depth) + "-bpp BMP images are not supported");
+  }
 }

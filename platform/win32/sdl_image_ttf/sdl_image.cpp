@@ -181,12 +181,32 @@ SDL_Surface* load_png(SDL_RWops* src) {
 
 // --- BMP ---
 
+// The bit depth in the header: after the 14-byte file header, the 4-byte header size, then 16-bit
+// width and height in OS/2's 12-byte header, or 32-bit ones in every later one.
+int bmp_bit_depth(SDL_RWops* src) {
+  const int start = SDL_RWtell(src);
+  unsigned char head[30] = {};
+  const bool read = read_bytes(src, head, sizeof head);
+  SDL_RWseek(src, start, RW_SEEK_SET);
+  if (!read) return kUnknown;
+  const unsigned char* depth = head[14] == 12 && !head[15] && !head[16] && !head[17] ? head + 24 : head + 28;
+  return depth[0] | depth[1] << 8;
+}
+
 // SDL's own loader, whose surface size is taken from the header as it stands: a height of INT_MIN
-// (a top-down image of 2^31 rows) comes back negative.
+// (a top-down image of 2^31 rows) comes back negative. It also takes any depth of 8 bits or more,
+// and one it cannot hold in a byte gives a surface whose rows are shorter than its pixels.
 SDL_Surface* load_bmp(SDL_RWops* src) {
   const int start = SDL_RWtell(src);
+  const int depth = bmp_bit_depth(src);
+  if (depth != kUnknown && depth != 1 && depth != 4 && depth != 8 && depth != 15 && depth != 16 && depth != 24 &&
+      depth != 32) {
+    SDL_SetError("%d-bpp BMP images are not supported", depth);  // SDL's own text for the depths it refuses
+    return nullptr;
+  }
   SDL_Surface* image = SDL_LoadBMP_RW(src, 0);
-  if (image && !fits_surface(image->w, image->h, image->format->BytesPerPixel)) {
+  if (image && (!fits_surface(image->w, image->h, image->format->BytesPerPixel) ||
+                image->pitch < image->w * image->format->BytesPerPixel)) {
     SDL_FreeSurface(image);
     SDL_SetError("Image too large");
     SDL_RWseek(src, start, RW_SEEK_SET);
