@@ -58,10 +58,11 @@ std::string file_part(const std::string& path) {
   return p == std::string::npos ? path : path.substr(p + 1);
 }
 
-// A log that is not a regular file is left alone: a pipe with no one reading it would stop every
+// A log that is a pipe (or socket) is left alone: with no one reading it, it would stop every
 // writer, the frame loop included. Said on standard error, since no log may exist to say it.
+// Any other failure to create a log passes out, as the stream's error.
 std::unique_ptr<TFileStream> open_log(const std::string& name, uint16_t mode) {
-  std::unique_ptr<TFileStream> stream = TFileStream::OpenRegular(name, mode);
+  std::unique_ptr<TFileStream> stream = TFileStream::OpenUnlessPipe(name, mode);
   if (!stream) std::fprintf(stderr, "Not writing the log \"%s\": not a regular file.\n", name.c_str());
   return stream;
 }
@@ -148,7 +149,7 @@ void TlmLogFile::LogException(TlmEntryType Level, const Exception* E, const std:
   const std::string text = "Exception occured" + context + " Exception class = " + E->ClassName() +
                            "; Message = " + E->Message();
   const std::string html = "<b>Exception occured" + context + "</b><br/>Exception class: " + E->ClassName() +
-                           "<br/>Message: " + HtmlEscape(E->Message());
+                           "<br/>Message: " + E->Message();
   WriteEntry(Level, text, Source, html);
 }
 
@@ -202,25 +203,9 @@ void TlmLogFile::WriteEntry(TlmEntryType Level, const std::string& Message, cons
   if (HtmlStream) {
     const std::string row = std::string(kRowStart) + level_colour(Level) + kColourEnd + emphasised_level(Level) +
                             kLevelEnd + (Source.empty() ? std::string("<i>Global</i>") : Source) + kCellBreak +
-                            (HtmlMessage.empty() ? HtmlEscape(Message) : HtmlMessage) + kRowEnd;
+                            (HtmlMessage.empty() ? Message : HtmlMessage) + kRowEnd;
     write_log(*HtmlStream, row, HtmlWriteFailed);
   }
-}
-
-std::string HtmlEscape(const std::string& Text) {
-  if (Text.find_first_of("<>&\"") == std::string::npos) return Text;
-  std::string escaped;
-  escaped.reserve(Text.size() + 16);
-  for (const char c : Text) {
-    switch (c) {
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '&': escaped += "&amp;"; break;
-      case '"': escaped += "&quot;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
 }
 
 void LogGlobal(TlmEntryType Level, const std::string& Message, const std::string& Source) {

@@ -65,10 +65,6 @@ class TlmLogFile {
   bool HtmlWriteFailed = false;
 };
 
-// The text with "<", ">", "&" and '"' written as HTML entities: messages carry text from files
-// (song scripts, file names), which must not become markup in the HTML log.
-std::string HtmlEscape(const std::string& Text);
-
 // The program's one logger, or nullptr.
 extern TlmLogFile* GlobalLogFile;
 

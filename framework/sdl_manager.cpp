@@ -152,7 +152,7 @@ void TsdlApplication::WriteHeapTraceHeader() {
       return;
     }
   }
-  const std::unique_ptr<TFileStream> file = TFileStream::OpenRegular(name, fmCreate);
+  const std::unique_ptr<TFileStream> file = TFileStream::OpenUnlessPipe(name, fmCreate);
   if (!file) {
     std::fprintf(stderr, "Not writing the heap trace \"%s\": not a regular file.\n", name.c_str());
     return;

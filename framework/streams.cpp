@@ -62,7 +62,7 @@ TFileStream::TFileStream(const std::string& file_name, uint16_t mode) : file_nam
   }
 }
 
-std::unique_ptr<TFileStream> TFileStream::OpenRegular(const std::string& file_name, uint16_t mode) {
+std::unique_ptr<TFileStream> TFileStream::OpenUnlessPipe(const std::string& file_name, uint16_t mode) {
   std::unique_ptr<TFileStream> stream(new TFileStream(file_name));
   try {
     stream->open(mode);
@@ -82,24 +82,28 @@ void TFileStream::open(uint16_t mode) {
     default: throw EFOpenError(Format("Cannot open file \"%s\". Invalid mode %d", file_name_, mode));
   }
 #ifndef _WIN32
-  // A pipe or device would keep the reader or the writer waiting (a pipe opened for writing alone
-  // waits for a reader already in the open): open without waiting, then look at what was opened.
+  // A pipe keeps the reader or the writer waiting (a pipe opened for writing alone waits for a
+  // reader already in the open): open without waiting, then look at what was opened.
   flags |= O_NONBLOCK;
+  const bool reading = mode == fmOpenRead || mode == fmOpenReadWrite;
 #endif
   fd_ = ::open(file_name_.c_str(), flags | O_BINARY, 0644);
   if (fd_ < 0) {
     const int error = errno;
 #ifndef _WIN32
-    // A pipe without a reader, or a directory opened for writing.
-    if (error == ENXIO || error == EISDIR) throw NotRegular{};
+    // A pipe without a reader or a socket; for reading and writing, a directory too.
+    if (error == ENXIO || (reading && error == EISDIR)) throw NotRegular{};
 #endif
     const std::string reason = std::strerror(error);
     if (mode == fmCreate) throw EFCreateError(Format("Cannot create file \"%s\". %s", file_name_, reason));
     throw EFOpenError(Format("Cannot open file \"%s\". %s", file_name_, reason));
   }
 #ifndef _WIN32
+  // Only regular files are read (a device could be read for ever); a device is written like a
+  // file, since its writes do not wait.
   struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const bool fstat_failed = ::fstat(fd_, &st) != 0;
+  if (fstat_failed || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (reading && !S_ISREG(st.st_mode))) {
     ::close(fd_);
     fd_ = -1;
     throw NotRegular{};

@@ -44,12 +44,12 @@ class TStream {
 class TFileStream : public TStream {
  public:
   // Raises EFOpenError (modes 0..2) or EFCreateError (fmCreate) when the file cannot be opened.
-  // On POSIX systems only regular files are opened, in every mode: a pipe or device would make the
-  // reader or the writer wait, and the open itself never waits.
+  // On POSIX systems the open never waits: only regular files are opened for reading, and a pipe
+  // or socket is never opened for writing (a pipe would keep the reader or the writer waiting).
   TFileStream(const std::string& file_name, uint16_t mode);
-  // As the constructor, except that a name that is not a regular file (a pipe, a device, a
-  // directory) gives nullptr instead of an error.
-  static std::unique_ptr<TFileStream> OpenRegular(const std::string& file_name, uint16_t mode);
+  // As the constructor, except that a name the constructor refuses as not a regular file (for
+  // writing: a pipe or socket) gives nullptr instead of an error.
+  static std::unique_ptr<TFileStream> OpenUnlessPipe(const std::string& file_name, uint16_t mode);
   ~TFileStream() override;
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
@@ -65,7 +65,7 @@ class TFileStream : public TStream {
  private:
   struct NotRegular {};
   explicit TFileStream(std::string file_name) : file_name_(std::move(file_name)) {}
-  // Opens the file into fd_; throws NotRegular when the name is not a regular file.
+  // Opens the file into fd_; throws NotRegular for what the constructor refuses as not a regular file.
   void open(uint16_t mode);
 
   std::string file_name_;

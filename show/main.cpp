@@ -21,25 +21,6 @@ const char* const kGuitar = "songs/bbb/guitar.txt";
 const char* const kParticleTexture = "tex/particles.png";
 
 void log_info(const std::string& message, const std::string& source) { LogGlobal(lmetInfo, message, source); }
-
-// A window dimension from "settings.ini" bounded to what the display shows (display 0: not known)
-// and the window settings hold; what is not a size at all gives the default. A value the window
-// system cannot take would fault in the GL driver or end the program with an X error.
-uint16_t window_dimension(const char* key, int64_t value, int64_t default_value, int64_t display) {
-  const int64_t most = display > 0 ? std::min<int64_t>(display, UINT16_MAX) : INT16_MAX;
-  const char* const source = "TFirework.LoadSettings";
-  if (value < 1) {
-    const int64_t used = std::min(default_value, most);
-    LogGlobalFmt(lmetWarning, "Window %s %d is not a size; using %d.", source, key, value, used);
-    return static_cast<uint16_t>(used);
-  }
-  if (value > most) {
-    LogGlobalFmt(lmetWarning, "Window %s %d is larger than the display (%d); using %d.", source, key, value, most,
-                 most);
-    return static_cast<uint16_t>(most);
-  }
-  return static_cast<uint16_t>(value);
-}
 }  // namespace
 
 TFirework::TFirework(uint32_t Flags) : TsdlApplication(Flags) {}
@@ -61,8 +42,8 @@ void TFirework::LoadSettings() {
   // holds the display's size.
   const SDL_VideoInfo* display = SDL_GetVideoInfo();
   const ShowIniSettings defaults;
-  settings->Width = window_dimension("width", ini.Width, defaults.Width, display ? display->current_w : 0);
-  settings->Height = window_dimension("height", ini.Height, defaults.Height, display ? display->current_h : 0);
+  settings->Width = WindowDimension("width", ini.Width, defaults.Width, display ? display->current_w : 0);
+  settings->Height = WindowDimension("height", ini.Height, defaults.Height, display ? display->current_h : 0);
   settings->Fullscreen = ini.Fullscreen;
   AudioLag = ini.AudioLag;
   Smoke = ini.Smoke;
@@ -184,18 +165,6 @@ void TFirework::SetupProjection(int32_t Mode, int32_t Top, int32_t Left, int32_t
 }
 
 void TFirework::InitData() {
-  try {
-    init_data();
-  } catch (...) {
-    // A step that fails leaves nothing half made behind: release what the earlier steps created
-    // while SDL and OpenGL are still up, in the order of the data shut-down.
-    release_data();
-    throw;
-  }
-  TsdlApplication::InitData();
-}
-
-void TFirework::init_data() {
   const std::string source = "TFirework.InitData";
   AppearanceModels = std::make_unique<AppearanceModelList>();
   FileSystem = std::make_unique<TfsManager>();
@@ -209,12 +178,6 @@ void TFirework::init_data() {
   LoaderManager->SetThread(new TtlTextureThread(ResultQueue.get(), FileSystem.get(), TextureManager.get(), false));
   LoaderManager->LoadTexture(kParticleTexture, tllmImmediate, nullptr);
   ResultQueue->ProcessItems();
-  // Without its one texture the show cannot draw: end start-up instead of reading a texture
-  // that does not exist.
-  if (TextureManager->Count() == 0) {
-    LogGlobalFmt(lmetFatal, "Could not load the particle texture '%s'.", source, kParticleTexture);
-    throw Exception(kInitError);
-  }
 
   BuildSpareAppearanceModels(*AppearanceModels);
   EffectManager = std::make_unique<TKZU_EffectManager>();
@@ -222,7 +185,13 @@ void TFirework::init_data() {
 
   Firework = std::make_unique<TkzFirework>();
   TKZ_Context* context = &Firework->Context();
-  context->AddTexture(TextureManager->GetTexture(0)->GetTextureName(), 4, 4);
+  // Without its one texture (the manager has logged the missing index) the show cannot draw.
+  const TtexTexture* particles = TextureManager->GetTexture(0);
+  if (!particles) {
+    LogGlobalFmt(lmetFatal, "Could not load the particle texture '%s'.", source, kParticleTexture);
+    throw Exception(kInitError);
+  }
+  context->AddTexture(particles->GetTextureName(), 4, 4);
   context->SetTexture(0);
   context->SetPhysicsMode(1);
   context->SetStorageMode(0);
@@ -251,6 +220,7 @@ void TFirework::init_data() {
   Paused = false;
   Playing = false;
   SongTime = 0.0;
+  TsdlApplication::InitData();
 }
 
 void TFirework::load_song_scripts() {
@@ -289,7 +259,12 @@ void TFirework::release_data() {
   AppearanceModels.reset();
 }
 
-void TFirework::DoneQuorl() { TsdlApplication::DoneQuorl(); }
+void TFirework::DoneQuorl() {
+  // A data step that failed leaves what it made so far; its textures and buffers need OpenGL, so
+  // they go before it closes (nothing is left after a normal data shut-down).
+  release_data();
+  TsdlApplication::DoneQuorl();
+}
 
 void TFirework::DoneSDL() {
   // The music and the font belong to the audio and font libraries: release them before those close.

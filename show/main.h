@@ -82,7 +82,6 @@ class TFirework : public TsdlApplication {
   double TotalTime = 0.0;
 
  private:
-  void init_data();
   void release_data();
   void load_song_scripts();
 };

@@ -31,28 +31,34 @@ void read_boolean(const char* value, bool& field) {
   if (*value != '\0') field = value[0] == '1';
 }
 
-// A decimal number with a point, whatever the C locale says; no "nan", "inf" or hex forms.
-bool read_decimal(const char* value, double& field) {
+// A decimal number with a point, whatever the C locale says; no "nan", "inf" or hex forms. Any
+// finite value is taken as it stands; anything else keeps the default.
+void read_decimal(const char* value, double& field) {
   std::string s(value);
-  if (s.empty() || s.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
+  if (s.empty() || s.find_first_not_of("0123456789+-.eE") != std::string::npos) return;
   char* end = nullptr;
   const double v = std::strtod(s.c_str(), &end);
-  if (end == s.c_str() || *end != '\0' || !std::isfinite(v)) return false;
-  field = v;
-  return true;
+  if (end != s.c_str() && *end == '\0' && std::isfinite(v)) field = v;
 }
 
-void read_lag(const char* value, double& field) {
-  // The range is longer than any delay of the sound output and shorter than a song: a lag beyond
-  // it would keep the fireworks away from the music they belong to.
-  double lag = 0.0;
-  if (read_decimal(value, lag) && std::fabs(lag) <= kMostAudioLag) {
-    field = lag;
-    return;
+}  // namespace
+
+uint16_t WindowDimension(const char* Key, int64_t Value, int64_t Default, int64_t Display) {
+  const int64_t display = Display > 0 ? std::min<int64_t>(Display, UINT16_MAX) : kLargestUnboundedWindow;
+  const char* const source = "TFirework.LoadSettings";
+  if (Value < 1) {
+    LogGlobalFmt(lmetWarning, "Window %s %d is not a size; using %d.", source, Key, Value, Default);
+    return static_cast<uint16_t>(Default);
   }
-  LogGlobalFmt(lmetWarning, "Audio lag '%s' is not a number of seconds from -%0.2f to %0.2f; using %0.2f.",
-               "TFirework.LoadSettings", value, kMostAudioLag, kMostAudioLag, field);
+  if (Value > std::max(display, kLargestUnboundedWindow)) {
+    LogGlobalFmt(lmetWarning, "Window %s %d is larger than the display (%d); using %d.", source, Key, Value, display,
+                 display);
+    return static_cast<uint16_t>(display);
+  }
+  return static_cast<uint16_t>(Value);
 }
+
+namespace {
 
 int handler(void* user, const char* section, const char* name, const char* value) {
   auto& s = *static_cast<ShowIniSettings*>(user);
@@ -62,7 +68,7 @@ int handler(void* user, const char* section, const char* name, const char* value
     else if (key == "height") read_integer(value, s.Height);
     else if (key == "fullscreen") read_boolean(value, s.Fullscreen);
   } else if (sec == "audio") {
-    if (key == "lag") read_lag(value, s.AudioLag);
+    if (key == "lag") read_decimal(value, s.AudioLag);
   } else if (sec == "tweaks") {
     if (key == "smoke") read_boolean(value, s.Smoke);
     else if (key == "depthsort") read_boolean(value, s.DepthSort);

@@ -67,7 +67,7 @@ double number_from_text(const std::string& text) {
 // The parse state of one text: the character reader, the tokeniser and the grammar.
 class SongDataReader {
  public:
-  SongDataReader(const std::string& text, const std::string& name) : Text(text), Name(name) {}
+  explicit SongDataReader(const std::string& text) : Text(text) {}
 
   std::unique_ptr<TSongDataNodeList> ParseRoot() {
     auto root = std::make_unique<TSongDataNodeList>();
@@ -91,37 +91,31 @@ class SongDataReader {
   // Reads the next character, dropping line breaks; false at the end of the input.
   bool NextChar() {
     if (AtEnd()) {
-      EndOfInput();
+      Current = 0;
       return false;
     }
     do {
       Current = ReadByte();
     } while (is_line_break(Current) && !AtEnd());
     if (is_line_break(Current)) {
-      EndOfInput();
+      Current = 0;
       return false;
     }
     return true;
-  }
-
-  // No bytes left: the NUL in Current then stands for the end, not for a byte of the text.
-  void EndOfInput() {
-    Current = 0;
-    InputEnded = true;
   }
 
   // Called on "#": drops the rest of the line and the line breaks after it.
   void SkipComment() {
     do {
       if (AtEnd()) {
-        EndOfInput();
+        Current = 0;
         return;
       }
       Current = ReadByte();
     } while (!is_line_break(Current));
     while (is_line_break(Current)) {
       if (AtEnd()) {
-        EndOfInput();
+        Current = 0;
         return;
       }
       Current = ReadByte();
@@ -137,7 +131,6 @@ class SongDataReader {
         }
       }
       if (Current == 0) {
-        if (!InputEnded) WarnOfCut();
         Token = sdtEnd;
         return;
       }
@@ -192,14 +185,6 @@ class SongDataReader {
     LogGlobalFmt(lmetError, "Unexpected character in song data file at byte %d ('%s').", kParserSource, Position,
                  std::string(1, Current));
     Token = sdtEnd;
-  }
-
-  // A NUL byte of the text ends the input early; say so once, since what follows is never read.
-  void WarnOfCut() {
-    if (CutWarned) return;
-    CutWarned = true;
-    LogGlobalFmt(lmetWarning, "%s: text ends at a NUL byte at offset %d; the rest is ignored.", kParserSource,
-                 Name.empty() ? std::string("song data") : Name, Position - 2);
   }
 
   bool Expect(uint32_t tokens) {
@@ -260,9 +245,6 @@ class SongDataReader {
   }
 
   const std::string& Text;
-  const std::string& Name;  // the file's, for messages; may be empty
-  bool InputEnded = false;
-  bool CutWarned = false;
   int64_t Position = 1;  // 1-based index of the next byte
   char Current = 0;
   TSongDataToken Token = sdtEnd;
@@ -272,15 +254,15 @@ class SongDataReader {
 
 }  // namespace
 
-std::unique_ptr<TSongDataNodeList> TSongDataParser::ParseText(const std::string& Text, const std::string& Name) {
-  return SongDataReader(Text, Name).ParseRoot();
+std::unique_ptr<TSongDataNodeList> TSongDataParser::ParseText(const std::string& Text) {
+  return SongDataReader(Text).ParseRoot();
 }
 
-void TSongDataParser::ParseStream(TStream& Stream, TSongScript& Script, bool Append, const std::string& Name) {
+void TSongDataParser::ParseStream(TStream& Stream, TSongScript& Script, bool Append) {
   const int64_t size = Stream.GetSize();
   std::string text(static_cast<size_t>(size > 0 ? size : 0), '\0');
   if (!text.empty()) Stream.Read(&text[0], static_cast<int64_t>(text.size()));
-  std::unique_ptr<TSongDataNodeList> root = ParseText(text, Name);
+  std::unique_ptr<TSongDataNodeList> root = ParseText(text);
   convert_song_statements(*root, Script, Append);
 }
 
@@ -291,5 +273,5 @@ void TSongDataParser::ParseFile(const std::string& FileName, TfsManager& FileSys
     if (!Append) Script.Actions.clear();
     return;
   }
-  ParseStream(*stream, Script, Append, FileName);
+  ParseStream(*stream, Script, Append);
 }

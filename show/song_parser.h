@@ -75,13 +75,12 @@ class TSongDataParser {
   // Parses the whole stream (from its position, as many bytes as its size) into statements and
   // converts them into actions of `Script`, which is emptied first unless `Append`. Text errors are
   // logged; a missing value raises an Exception with an empty message, invalid action parameters
-  // raise EInvalidArgument. A NUL byte ends the text early, with a warning that names `Name` (the
-  // file's) and the byte's offset.
-  void ParseStream(TStream& Stream, TSongScript& Script, bool Append, const std::string& Name = std::string());
+  // raise EInvalidArgument.
+  void ParseStream(TStream& Stream, TSongScript& Script, bool Append);
   // Loads one script file through the file system; a missing file empties the script unless
   // `Append`. The script is not sorted here: call TSongScript::Prepare after the last file.
   void ParseFile(const std::string& FileName, TfsManager& FileSystem, TSongScript& Script, bool Append);
 
   // The statements of a text, before conversion (the first half of ParseStream).
-  static std::unique_ptr<TSongDataNodeList> ParseText(const std::string& Text, const std::string& Name = std::string());
+  static std::unique_ptr<TSongDataNodeList> ParseText(const std::string& Text);
 };

@@ -39,8 +39,8 @@ TEST(Logger, TextLinesAndHtmlRowsPerLevel) {
   EXPECT_NE(html.find(row + "#000000\"><i>Debug</i></font></td><td>A.B</td><td>d</td></tr>"), std::string::npos);
   EXPECT_NE(html.find(row + "#000000\">Info</font></td><td>A.B</td><td>i</td></tr>"), std::string::npos);
   EXPECT_NE(html.find(row + "#000000\"><i>glInfo</i></font>"), std::string::npos);
-  // Message text is escaped in the HTML log (it may quote song files); the text log keeps it as is.
-  EXPECT_NE(html.find(row + "#FF7F00\">Warning</font></td><td><i>Global</i></td><td>w &lt;b&gt;&amp;&quot;</td></tr>"),
+  // Message bytes go into the HTML row unchanged, as into the text log.
+  EXPECT_NE(html.find(row + "#FF7F00\">Warning</font></td><td><i>Global</i></td><td>w <b>&\"</td></tr>"),
             std::string::npos);
   EXPECT_NE(html.find(row + "#FF0000\">Error</font>"), std::string::npos);
   EXPECT_NE(html.find(row + "#FF0000\"><b>Fatal</b></font>"), std::string::npos);
@@ -123,7 +123,7 @@ TEST(Logger, ExceptionEntriesNormaliseTheirContext) {
             std::string::npos);
   const EReadError markup("Unexpected '<' in \"<script>\"");
   logs.log->LogException(lmetError, &markup, "S", "");
-  EXPECT_NE(logs.html().find("<br/>Message: Unexpected '&lt;' in &quot;&lt;script&gt;&quot;</td></tr>"),
+  EXPECT_NE(logs.html().find("<br/>Message: Unexpected '<' in \"<script>\"</td></tr>"),
             std::string::npos);
 }
 

@@ -69,14 +69,34 @@ TEST(ShowSettings, AFileSwappedForAPipeNeverHoldsTheReader) {
 }
 #endif
 
-TEST(ShowSettings, AnAudioLagThatIsNotUsedIsLoggedWithTheValueUsed) {
+TEST(ShowSettings, EveryFiniteAudioLagIsUsedAsReadAndAnyOtherGivesTheDefaultSilently) {
   CapturedLog log;
-  EXPECT_DOUBLE_EQ(read("[audio]\nlag=1e9\n").AudioLag, 0.25);
-  EXPECT_DOUBLE_EQ(read("[audio]\nlag=-60\nlag=nan\n").AudioLag, -60.0);  // -60: the far end of the range
-  const std::string warning = "[Warning@TFirework.LoadSettings]: Audio lag '";
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
-                             warning + "1e9' is not a number of seconds from -60.00 to 60.00; using 0.25.",
-                             warning + "nan' is not a number of seconds from -60.00 to 60.00; using -60.00."}));
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=1e9\n").AudioLag, 1e9);
+  EXPECT_DOUBLE_EQ(read("[audio]\nlag=-1000\n").AudioLag, -1000.0);
+  for (const char* text : {"abc", "nan", "inf", "5,0", "0x1p-3", ""})
+    EXPECT_DOUBLE_EQ(read(std::string("[audio]\nlag=") + text + "\n").AudioLag, 0.25) << text;
+  EXPECT_EQ(log.Size(), 0u) << log.Text();
+}
+
+// Any size from 1 up to the display's or 4096, whichever is larger, is kept; below 1 gives the
+// default and beyond that bound the display's, each with a warning.
+TEST(ShowSettings, WindowDimensions) {
+  CapturedLog log;
+  EXPECT_EQ(WindowDimension("width", 1100, 640, 1024), 1100);
+  EXPECT_EQ(WindowDimension("width", 800, 640, 640), 800);
+  EXPECT_EQ(WindowDimension("height", 1, 480, 768), 1);
+  EXPECT_EQ(WindowDimension("height", 5000, 480, 6000), 5000);
+  EXPECT_EQ(WindowDimension("height", 4096, 480, 0), 4096);
+  EXPECT_EQ(log.Size(), 0u) << log.Text();
+  EXPECT_EQ(WindowDimension("width", 0, 640, 1024), 640);
+  EXPECT_EQ(WindowDimension("width", -1, 640, 1024), 640);
+  EXPECT_EQ(WindowDimension("height", 100000, 480, 768), 768);
+  EXPECT_EQ(WindowDimension("height", 65535, 480, 0), 4096);
+  const std::string warning = "[Warning@TFirework.LoadSettings]: Window ";
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{warning + "width 0 is not a size; using 640.",
+                                                   warning + "width -1 is not a size; using 640.",
+                                                   warning + "height 100000 is larger than the display (768); using 768.",
+                                                   warning + "height 65535 is larger than the display (4096); using 4096."}));
 }
 
 TEST(ShowSettings, ValueRules) {
@@ -105,13 +125,10 @@ TEST(ShowSettings, IndentedKeysAndOddNumbers) {
   EXPECT_EQ(s.Height, 240);
   EXPECT_DOUBLE_EQ(s.AudioLag, 0.125);
 
-  const ShowIniSettings t = read("[video]\nwidth=5000000000\nheight=-1\n[audio]\nlag=nan\n");
+  const ShowIniSettings t = read("[video]\nwidth=5000000000\nheight=-1\n[audio]\nlag=-5e-1\n");
   EXPECT_EQ(t.Width, 640);  // beyond a 32-bit integer: the default
-  EXPECT_EQ(t.Height, -1);  // a number; the window settings keep its low 16 bits
-  EXPECT_DOUBLE_EQ(t.AudioLag, 0.25);
-  EXPECT_DOUBLE_EQ(read("[audio]\nlag=inf\n").AudioLag, 0.25);
-  EXPECT_DOUBLE_EQ(read("[audio]\nlag=0x1p-3\n").AudioLag, 0.25);
-  EXPECT_DOUBLE_EQ(read("[audio]\nlag=-5e-1\n").AudioLag, -0.5);
+  EXPECT_EQ(t.Height, -1);  // a number; what the window can take is decided with the display
+  EXPECT_DOUBLE_EQ(t.AudioLag, -0.5);
 }
 
 }  // namespace
