@@ -43,8 +43,16 @@ cmake -S "$here" -B "$here/build-i386-x87" -DCMAKE_TOOLCHAIN_FILE="$here/platfor
 cmake --build "$here/build-i386-x87" -j"$jobs" --target test_engine
 # The drag-step test pins single-precision arithmetic bit for bit; x87 keeps intermediates at 80
 # bits, so only the SSE builds can meet it. Everything else must hold on x87 too.
+# Status 77: some tests skipped themselves and none failed (tests/support/test_main.cpp); said as
+# such, neither a pass nor a failure.
+x87=0
 $emulator "$here/build-i386-x87/tests/test_engine" --gtest_brief=1 \
-  --gtest_filter='-StepTest.DragStepFollowsItsArithmeticBitForBit' || status=1
+  --gtest_filter='-StepTest.DragStepFollowsItsArithmeticBitForBit' || x87=$?
+case "$x87" in
+  0) ;;
+  77) echo "i386 x87 engine tests: some SKIPPED (listed above), none failed" ;;
+  *) status=1 ;;
+esac
 
 echo "i386 stage: $(( $(date +%s) - start )) s"
 exit "$status"
