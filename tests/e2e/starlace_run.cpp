@@ -126,10 +126,11 @@ void StarlaceRun::key(const std::string& name) {
   std::string modifiers, key = name;
   for (size_t plus; (plus = key.find('+')) != std::string::npos; key.erase(0, plus + 1))
     modifiers += " " + key.substr(0, plus);
+  const std::string pause = " sleep " + std::to_string(0.1 * time_factor());  // a slow run pumps events late
   std::string command = "DISPLAY=" + xvfb_.display() + " xdotool mousemove --window " + window_ + " 100 100";
-  if (!modifiers.empty()) command += " keydown" + modifiers + " sleep 0.1";
+  if (!modifiers.empty()) command += " keydown" + modifiers + pause;
   command += " key " + key;
-  if (!modifiers.empty()) command += " sleep 0.1 keyup" + modifiers;
+  if (!modifiers.empty()) command += pause + " keyup" + modifiers;
   run_command(command + " 2>/dev/null");
 }
 
